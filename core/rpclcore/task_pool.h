@@ -1,0 +1,31 @@
+// The RP task queue and its pool of two task-performer threads.
+#pragma once
+
+#include <cstdint>
+
+#include "core/rpclcore/task_queue.h"
+
+inline constexpr uint8_t CS_CLIENT_TASKQ_FETCH_AND_APPLY_POLICY = 5;
+inline constexpr uint8_t CS_CLIENT_TASKQ_UNINSTALL_CLIENT = 6;
+inline constexpr uint8_t CS_CLIENT_TASKQ_SEND_CLIENT_REPORTS = 7;
+inline constexpr uint8_t CS_CLIENT_TASKQ_SEND_INSTALLATION_STATUS = 8;
+inline constexpr uint8_t CS_CLIENT_TASKQ_UNINSTALL_CLIENT_SILENTLY = 9;
+inline constexpr uint8_t CS_CLIENT_TASKQ_SEND_DOWNLOAD_INFO = 10;
+inline constexpr uint8_t CS_CLIENT_TASKQ_GET_URLS_FOR_AV_DOWNLOAD = 13;
+inline constexpr uint8_t CS_CLIENT_TASKQ_SEND_PENDING_COMMAND_ACK = 14;
+inline constexpr uint8_t CS_CLIENT_TASKQ_SEND_PENDING_CLIENT_NOTIFICATION = 15;
+inline constexpr uint8_t CS_CLIENT_TASKQ_SEND_ENCRYPTION_RECOVERY_REPORTS = 16;
+inline constexpr uint8_t CS_CLIENT_TASKQ_DISCONNECT_CLIENT = 30;
+inline constexpr uint8_t CS_CLIENT_TASKQ_SEND_SP_UPGRADE_STATUS = 116;
+inline constexpr uint8_t CS_CLIENT_TASKQ_SEND_UP_UPGRADE_STATUS = 120;
+
+inline constexpr uint32_t kRpTaskQueueCapacity = 200;
+
+// The process-wide queue; null while the pool is not running.
+CTaskQueue* GetRpTaskQueue();
+bool AddTaskInQ(CTaskQueue* queue, uint32_t argument, uint8_t taskId);
+// Appends a task whose argument is a heap block (malloc) owned by the task.
+bool AddTaskWithBlockInQ(CTaskQueue* queue, uint8_t taskId, void* block);
+bool StartRpTaskPerformerThreadPool();
+bool StopRpTaskPerformerThreadPool();
+uint32_t RpTaskPerformerThread(CTaskQueue* queue);
