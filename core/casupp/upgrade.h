@@ -2,8 +2,11 @@
 // value and the upgrade-command acknowledgements.
 #pragma once
 
+#include <agsuite/agmsg.h>
+
 #include <cstdint>
 
 bool HandleUpgradationScenario();
 void GetMinorUpgrade(uint32_t* value);
-bool SendUpgradeCmdAck(uint32_t commandId);
+// taskType 116 (SP upgrade) or 120 (major/minor upgrade).
+bool SendUpgradeCmdAck(uint32_t taskType, IRPClient* rpClient);

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# build.sh [normal|asan|tsan] - configures and builds one build folder under out/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+kind=${1:-normal}
+case "$kind" in
+  normal) extra=(-DAG_SANITIZE=) ;;
+  asan) extra=(-DAG_SANITIZE=address -DAG_BUILD_BENCH=OFF) ;;
+  tsan) extra=(-DAG_SANITIZE=thread -DAG_BUILD_BENCH=OFF) ;;
+  *) echo "usage: build.sh [normal|asan|tsan]" >&2; exit 2 ;;
+esac
+cmake -S . -B "out/$kind" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${extra[@]}" >/dev/null
+ninja -C "out/$kind" -j "${AG_JOBS:-2}"

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# The test command: installs what is missing, builds, and runs every test -
+# once normally, once under ASan+UBSan, once under TSan - then the fuzz
+# targets for a bounded time.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh
+
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
+
+status=0
+for kind in normal asan tsan; do
+  echo "=== build: $kind"
+  scripts/build.sh "$kind"
+  echo "=== tests: $kind"
+  ctest --test-dir "out/$kind" -j2 --output-on-failure --timeout 300 || status=1
+done
+
+if [ -x tests/fuzz/run_fuzzers.sh ]; then
+  echo "=== fuzz targets (bounded)"
+  tests/fuzz/run_fuzzers.sh || status=1
+fi
+exit $status
