@@ -4,8 +4,10 @@
 #include "core/agcore/core_state.h"
 
 CoreState& GetCoreState() {
-  static CoreState state;
-  return state;
+  // Never destroyed, like the lock below: process exit must not run the
+  // destructors of thread and event handles that a thread may still hold.
+  static CoreState* state = new CoreState();
+  return *state;
 }
 
 std::mutex& ClientStoreCounterLock() {

@@ -32,7 +32,7 @@ struct CaCoreParam {
   uint32_t dwConnectionType;
 };
 #pragma pack(pop)
-static_assert(sizeof(CaCoreParam) == 65);
+static_assert(sizeof(CaCoreParam) == 67);
 static_assert(offsetof(CaCoreParam, wValueA) == 32);
 static_assert(offsetof(CaCoreParam, wZero) == 40);
 static_assert(offsetof(CaCoreParam, dwZero) == 42);

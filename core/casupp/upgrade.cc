@@ -165,12 +165,12 @@ bool HandleUpgrdCmdAck() {
     AGLOG(AG_LOG_FAILURE, "WritePrivateProfileStringW failed, Error:(%lu)", static_cast<unsigned long>(errno));
     return false;
   }
-  auto event = platform::NamedEvent::OpenExisting(kUpUpgradeEventName);
-  if (event.event) {
-    event.event->Set();
+  uint32_t error = 0;
+  if (auto event = platform::NamedEvent::OpenExisting(kUpUpgradeEventName, &error)) {
+    event->Set();
   } else {
     AGLOG(AG_LOG_FAILURE, "Open Event failed ( %s ) error (%lu)", kUpUpgradeEventName,
-          static_cast<unsigned long>(event.error));
+          static_cast<unsigned long>(error));
   }
   AGLOG(AG_LOG_PROGRESS, "End.");
   return true;
@@ -279,7 +279,8 @@ bool SendUpgradeCmdAck(uint32_t taskType, IRPClient* rpClient) {
       return false;
     }
   }
-  std::strncpy(ack.szCmdGuid, record.szCmdGuid, sizeof(ack.szCmdGuid) - 1);
+  const size_t guidLength = strnlen(record.szCmdGuid, sizeof(ack.szCmdGuid) - 1);
+  std::memcpy(ack.szCmdGuid, record.szCmdGuid, guidLength);
 
   std::u16string iniPath;
   if (!ResultIniPath(resultFile, &iniPath)) {

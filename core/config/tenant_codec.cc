@@ -105,3 +105,15 @@ std::string EncodeTenantFile(std::string_view plainText) {
   out.resize(written > 0 ? static_cast<size_t>(written) : 0);
   return out;
 }
+
+bool ParseTenantJson(std::string_view plainText, Json::Value* root) {
+  if (root == nullptr) return false;
+  try {
+    Json::Reader reader;
+    if (!reader.parse(plainText.data(), plainText.data() + plainText.size(), *root, true)) return false;
+  } catch (const std::exception&) {
+    return false;
+  }
+  // Every key the agent reads sits at the top level of an object.
+  return root->isObject() && !root->empty();
+}

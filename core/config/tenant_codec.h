@@ -3,8 +3,10 @@
 //
 // Pure functions without state; any thread may call them. Besides the tenant
 // store they serve the agtenant tool and the tenant-decoder fuzz target, so
-// this file depends on OpenSSL only (no logging, no sibling libraries).
+// this file depends on OpenSSL and JsonCpp only (no logging, no siblings).
 #pragma once
+
+#include <json/json.h>
 
 #include <cstddef>
 #include <optional>
@@ -22,3 +24,7 @@ std::optional<std::string> DecodeTenantFile(std::string_view fileBytes);
 // Plain text -> file bytes (Base64 without line breaks). The result may be
 // longer than kTenantFileMaxBytes; such a file would not read back.
 std::string EncodeTenantFile(std::string_view plainText);
+
+// The plain text as the store accepts it: JSON (comments allowed) whose root
+// is an object with at least one member. False leaves `root` unspecified.
+bool ParseTenantJson(std::string_view plainText, Json::Value* root);

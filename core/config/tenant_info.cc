@@ -100,14 +100,7 @@ bool CTenantInfo::PopulateTenantInfo(const char16_t* folder) {
   if (!plain) return false;
 
   auto parsed = std::make_shared<Json::Value>();
-  try {
-    Json::Reader reader;
-    if (!reader.parse(plain->data(), plain->data() + plain->size(), *parsed, true)) return false;
-  } catch (const std::exception&) {
-    return false;
-  }
-  // Every key the agent reads sits at the top level of an object.
-  if (parsed->isNull() || parsed->empty() || !parsed->isObject()) return false;
+  if (!ParseTenantJson(*plain, parsed.get())) return false;
 
   std::lock_guard lock(contentMutex_);
   root_ = std::move(parsed);

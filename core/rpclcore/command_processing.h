@@ -19,7 +19,7 @@ inline constexpr uint32_t kCmdUnprocessed = 4;
 
 // Command ids with rules of their own in processing, skipping and dispatch.
 inline constexpr uint32_t CSP_CMD_ID_SP_UPGRADE_CMD = 116;
-inline constexpr uint32_t CSP_CMD_ID_UP_UPGRADE_CANCEL_CMD = 117;
+inline constexpr uint32_t CSP_CMD_ID_UP_UPDATE_CMD = 117;
 inline constexpr uint32_t CSP_CMD_ID_UPGRADE_CMD = 120;
 inline constexpr uint32_t CSP_CMD_ID_MIGRATION_CMD = 143;
 inline constexpr uint32_t kCmdWithoutRetryModulo = 25;

@@ -1,10 +1,22 @@
-// Thinning out the commands of one server response before processing.
+// Thinning out the commands of one server response before the heartbeat
+// cycle processes them: earlier instances of a repeated command, pairs of
+// commands that cancel each other, and upgrade commands overtaken by others
+// are marked skipped and acknowledged to the server as skipped at once.
+//
+// Called from the heartbeat thread. The pair table and the repeat-exempt ids
+// are fixed for the life of the process, so they are constants here.
 #pragma once
 
 #include <agsuite/agmsg.h>
 
+#include <cstdint>
 #include <vector>
 
 void RPMarkCommandsToSkip(const ServerCommandEntry* commands, uint32_t count, IRPClient* rpClient,
                           std::vector<bool>* skip);
 bool SendSkipCommandAck(const CmdAck& ack, IRPClient* rpClient);
+// Sends one CmdAck; when it cannot be sent it is kept as a pending
+// acknowledgement (list 14) for the task performers. Logs as `routine`.
+void SendOrStoreCommandAck(const CmdAck& ack, IRPClient* rpClient, const char* routine);
+// Fills the GUID field: truncated to 99 characters, always terminated.
+void CopyCmdGuid(CmdAck* ack, const char* guid);

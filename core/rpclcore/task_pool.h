@@ -1,4 +1,11 @@
 // The RP task queue and its pool of two task-performer threads.
+//
+// Start and stop are called from start-up, the heartbeat thread and clean-up;
+// appends come from any thread. Each performer thread owns an RP client
+// object of its own for its whole life. A task whose argument is a heap block
+// (tasks 6, 14 and 15) hands the block to the queue on a successful append
+// and to the performer on removal; a block still queued when the pool stops
+// is released by the stop (and its pending-record lease returned).
 #pragma once
 
 #include <cstdint>
@@ -25,6 +32,7 @@ inline constexpr uint32_t kRpTaskQueueCapacity = 200;
 CTaskQueue* GetRpTaskQueue();
 bool AddTaskInQ(CTaskQueue* queue, uint32_t argument, uint8_t taskId);
 // Appends a task whose argument is a heap block (malloc) owned by the task.
+// On failure the block stays with the caller.
 bool AddTaskWithBlockInQ(CTaskQueue* queue, uint8_t taskId, void* block);
 bool StartRpTaskPerformerThreadPool();
 bool StopRpTaskPerformerThreadPool();

@@ -73,6 +73,8 @@ class ClientStore {
 
   [[nodiscard]] sqlite3_stmt* Prepared(const char* sql);
   [[nodiscard]] bool Execute(const char* sql);
+  // Ends an open transaction without its changes; no-op outside one.
+  void Rollback();
   // Logs a failed SQLite call with the store's own error text.
   void LogFailure(const char* routine, const char* what, int code) const;
   [[nodiscard]] bool StepDone(const char* routine, sqlite3_stmt* statement);

@@ -2,10 +2,9 @@
 // that make the agent's named events settable by every user.
 //
 // ShellStart is the agent's ShellExecuteEx: the program starts with
-// posix_spawn (PATH search for bare names); the verb only matters when it is
-// "open" or empty (anything else, e.g. "runas", fails with
-// kErrorInvalidParameter as an unsupported verb would); parameters are split
-// on blanks, with double quotes grouping. Without waiting it returns once the
+// posix_spawn (PATH search for bare names). Every verb means "open": the
+// agent only opens programs. Parameters are split on blanks, with double
+// quotes grouping. Without waiting it returns once the
 // child exists; a reaper thread collects such children so none is left a
 // zombie. The show flag has no meaning without a desktop and is ignored.
 //
@@ -72,7 +71,6 @@ class AG_PLATFORM_EXPORT EveryoneSecurityAttributes {
 
  private:
   SecurityAttributes attributes_;
-  bool built_ = false;
 };
 
 }  // namespace platform

@@ -1,0 +1,86 @@
+// The clean-up sequence of the agent core, after the argument check of the
+// export: stop what start-up started, in a fixed order, sending a pending
+// uninstall notification while the RP client object and the heartbeat thread
+// still exist. No step stops clean-up; waits have no time-out.
+#include <cstdlib>
+
+#include "core/agcore/core_state.h"
+#include "core/agcore/lifecycle.h"
+#include "core/casupp/product_notifications.h"
+#include "core/casupp/server_notifications.h"
+#include "core/common/aglog.h"
+#include "core/common/xuacomm.h"
+#include "core/rpclcore/heartbeat_thread.h"
+#include "core/rpclcore/task_pool.h"
+#include "core/siblings/siblings.h"
+#include "platform/session_events.h"
+
+#define CLEANUP_LOG(level, ...) AGLOG_AS(kCleanUpRoutine, level, __VA_ARGS__)
+
+void RunClientAgentCoreCleanUp(uint8_t bNotifyOffline) {
+  CoreState& state = GetCoreState();
+
+  // The consent thread's session wait returns empty and the thread ends by
+  // itself; nobody waits for it.
+  platform::FlushSessionEventWaits();
+
+  if (state.cleanupEvent) {
+    CLEANUP_LOG(AG_LOG_PROGRESS, "Before setting cleanup event.");
+    state.cleanupEvent->Set();
+    CLEANUP_LOG(AG_LOG_PROGRESS, "After setting cleanup event.");
+  }
+
+  if (!CheckAndSendUninstallNotification()) CLEANUP_LOG(AG_LOG_FAILURE, "CheckAndSendUninstallNotification: %d", 0);
+
+  if (IsXUAInstalled() && !UnsubcribeCommnWithXUA()) CLEANUP_LOG(AG_LOG_FAILURE, "UnsubcribeCommnWithXUA: %d", 0);
+
+  if (bNotifyOffline == 1) {
+    CLEANUP_LOG(AG_LOG_PROGRESS, "bNotifyOffline is TRUE hence sending offline notification to server");
+  } else {
+    CLEANUP_LOG(AG_LOG_PROGRESS, "bNotifyOffline is FALSE hence no need to send offline notification to server");
+  }
+
+  if (state.installStatusThread) {
+    CLEANUP_LOG(AG_LOG_PROGRESS, "Waiting for AV install status thread to return...");
+    state.installStatusThread->Join();
+    state.installStatusThread.reset();
+    // The thread was the record's only reader and has copied it long ago.
+    std::free(state.coreParam);
+    state.coreParam = nullptr;
+  }
+
+  uint32_t status = 0;
+  Siblings().system->SystemCleanUpCall(&status);
+
+  if (!RegisterUnregisterCACallBackForAVEmergency(false)) {
+    CLEANUP_LOG(AG_LOG_FAILURE, "RegisterUnregisterCACallBackForAVEmergency failed.");
+  }
+
+  if (Siblings().resp->StopAvMessageHandlerThread()) {
+    CLEANUP_LOG(AG_LOG_PROGRESS, "StopAvMessageHandlerThread() executed successfuly.");
+  } else {
+    CLEANUP_LOG(AG_LOG_FAILURE, "StopAvMessageHandlerThread() Failed.");
+  }
+
+  // An installer replacing the agent in place keeps the server connection up
+  // until it is done, so the pre-install library may ask to leave it running.
+  if (!Siblings().preinst->PreInstallCleanUpCheck() && state.rpClient != nullptr) {
+    StopRpTaskPerformerThreadPool();
+    StopClientHeartBeatThread(state.rpClient);
+    Siblings().transport->FreeRPClientObject(state.rpClient, &status);
+    // Cleared so that a late callback finds no object rather than a freed one,
+    // and a later start-up in this process starts from an empty slot.
+    state.rpClient = nullptr;
+  }
+
+  if (state.cleanupEvent) {
+    CLEANUP_LOG(AG_LOG_PROGRESS, "Before closing cleanup event.");
+    state.cleanupEvent.reset();
+    CLEANUP_LOG(AG_LOG_PROGRESS, "After closing cleanup event.");
+  }
+
+  // The client-store counter lock lives as long as the process (core_state.cc):
+  // the consent thread may still be on its way out and reach the store.
+  CLEANUP_LOG(AG_LOG_PROGRESS, "Before calling SocketDeinitSocketProvider");
+  CLEANUP_LOG(AG_LOG_PROGRESS, "Exit");
+}

@@ -1,0 +1,114 @@
+#include "core/config/agent_files.h"
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+#include "core/common/agadv_ini.h"
+#include "core/common/aglog.h"
+#include "core/config/paths.h"
+#include "core/config/tenant_info.h"
+#include "core/siblings/siblings.h"
+#include "platform/ini.h"
+
+namespace {
+
+constexpr size_t kMaxPathBytes = 260;
+constexpr size_t kOtpLength = 10;
+// What the safe string calls report for a text that does not fit.
+constexpr uint32_t kStrSafeInsufficientBuffer = 0x8007007Au;
+constexpr uint32_t kConnectionRoaming = 2;
+
+}  // namespace
+
+bool GetOSQueryStatus(uint32_t* value) {
+  AGLOG(AG_LOG_PROGRESS, "Start");
+  if (value == nullptr) return false;
+  std::u16string iniPath;
+  if (!GetAgAdvIniPath(&iniPath)) return false;
+  *value = platform::GetPrivateProfileIntW(kAvConfigFlagsSection, u"iosquerysts", 0, iniPath.c_str());
+  AGLOG(AG_LOG_PROGRESS, "dwOSQueryStatus :- %d", static_cast<int>(*value));
+  AGLOG(AG_LOG_PROGRESS, "End");
+  return true;
+}
+
+std::string GetLastAppliedOTP() {
+  AGLOG(AG_LOG_PROGRESS, "Start");
+  try {
+    char folder[kMaxPathBytes] = {};
+    if (!CFGetVornexPath(folder, sizeof(folder))) {
+      AGLOG(AG_LOG_FAILURE, "CFGetVornexPath Failed");
+      return {};
+    }
+    const std::string otpPath = std::string(folder) + "dcotp.ini";
+    if (otpPath.size() >= kMaxPathBytes) {
+      AGLOG(AG_LOG_FAILURE, "StringCchCat failed for %s (0x%08X)", "dcotp.ini", kStrSafeInsufficientBuffer);
+      return {};
+    }
+    std::ifstream file(otpPath, std::ios::binary);
+    if (!file) {
+      AGLOG(AG_LOG_FAILURE, "OTP file is not present or Error Reading OTP file.");
+      return {};
+    }
+    const std::string content((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const size_t marker = content.rfind('=');
+    if (marker == std::string::npos) {
+      AGLOG(AG_LOG_FAILURE, "OTP is invalid as not found the identifyer.");
+      return {};
+    }
+    if (marker < kOtpLength) throw std::out_of_range("OTP shorter than its fixed length");
+    return content.substr(marker - kOtpLength, kOtpLength);
+  } catch (const std::exception&) {
+    AGLOG(AG_LOG_FAILURE, "Std exception found in GetLastAppliedOTP");
+  } catch (...) {
+    AGLOG(AG_LOG_FAILURE, "Global exception found in GetLastAppliedOTP");
+  }
+  return {};
+}
+
+bool GetLogPullingInfoFromDat(std::string* host, std::string* port, std::string* appName) {
+  AGLOG(AG_LOG_PROGRESS, "Start");
+  if (host == nullptr || port == nullptr || appName == nullptr) return false;
+  ScopedTenantInfo tenant(true);
+  if (!tenant) {
+    AGLOG(AG_LOG_FAILURE, "getInstance() failed.");
+    return false;
+  }
+
+  uint32_t state = 0;
+  if (!Siblings().support->GetClientConnectionStatus(&state)) {
+    AGLOG(AG_LOG_PROGRESS, "GetClientConnectionStatus failed");
+  }
+  const char* hostKey = "csUrl";
+  const char* portKey = "csPrtNo";
+  if (state == kConnectionRoaming) {
+    AGLOG(AG_LOG_PROGRESS, "End point is in Roaming.");
+    hostKey = "rpIP";
+    portKey = "rpPrtNo";
+  }
+
+  TenantInfoValue<char> hostValue;
+  if (!tenant->GetTenantInfoOfGivenKey(hostKey, &hostValue.value)) {
+    AGLOG(AG_LOG_FAILURE, "GetTenantInfoOfGivenKey() failed for IP Address.");
+    return false;
+  }
+  TenantInfoValue<uint32_t> portValue;
+  if (!tenant->GetTenantInfoOfGivenKey(portKey, &portValue.value)) {
+    AGLOG(AG_LOG_FAILURE, "GetTenantInfoOfGivenKey() failed for port no.");
+    return false;
+  }
+  TenantInfoValue<char> appValue;
+  if (!tenant->GetTenantInfoOfGivenKey("csAppNm", &appValue.value)) {
+    AGLOG(AG_LOG_FAILURE, "GetTenantInfoOfGivenKey() failed for app name.");
+    return false;
+  }
+
+  *host = hostValue.value;
+  *appName = appValue.value;
+  char portText[40] = {};
+  snprintf(portText, sizeof(portText), "%d", static_cast<int>(*portValue.value));
+  *port = portText;
+  AGLOG(AG_LOG_PROGRESS, "Exit.");
+  return true;
+}

@@ -1,0 +1,31 @@
+// Reading a report database (one JSON object per line) in chunks for the
+// client-report request (ids 106 and 103). The core asks for chunk after
+// chunk with the same response generator until a request yields nothing, so
+// each generator keeps how far it got in each database. One thread at a time
+// (the generator's).
+#pragma once
+
+#include <json/json.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+namespace agresp {
+
+struct ReportChunk {
+  Json::Value records{Json::arrayValue};
+  uint64_t first = 0;  // index of the first record in the database
+};
+
+class ReportCursor {
+ public:
+  // The next up to `count` records of `path` (count 0 means 100); an empty
+  // chunk when the database is exhausted or unreadable.
+  [[nodiscard]] ReportChunk Next(const std::string& path, uint32_t count);
+
+ private:
+  std::map<std::string, uint64_t> next_;  // database path -> next line index
+};
+
+}  // namespace agresp
