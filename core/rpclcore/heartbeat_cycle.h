@@ -28,7 +28,8 @@ bool UpdateHeartbeatInterval(uint32_t* intervalMinutes);
 bool FetchRPConfig(IRPClient* rpClient, ICAResponseGen* respGen, RelayIntervals* intervals);
 bool SendClientHeartbeat(IRPClient* rpClient, ICAResponseGen* respGen, ServerResponse** response);
 // The heartbeat step; the caller has run the registration step before it.
-void RpHeartbeatStep(IRPClient* rpClient, ICAResponseGen* respGen, HeartbeatState* state);
+// False when no heartbeat was due, which ends the cycle.
+bool RpHeartbeatStep(IRPClient* rpClient, ICAResponseGen* respGen, HeartbeatState* state);
 // Processes one returned command and acknowledges it.
 void RpProcessHeartbeatCommand(const ServerCommandEntry& entry, IRPClient* rpClient, ICAResponseGen* respGen,
                                HeartbeatState* state);

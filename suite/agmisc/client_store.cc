@@ -152,7 +152,7 @@ bool ClientStore::Execute(const char* sql) {
 }
 
 void ClientStore::Rollback() {
-  if (sqlite3_get_autocommit(db_.get()) == 0) Execute("ROLLBACK");
+  if (sqlite3_get_autocommit(db_.get()) == 0) static_cast<void>(Execute("ROLLBACK"));
 }
 
 bool ClientStore::StepDone(const char* routine, sqlite3_stmt* statement) {
@@ -350,7 +350,7 @@ bool ClientStore::SetValue(const std::string& name, const void* bytes, uint32_t 
 
 void ClientStore::LimitPagesForTest(uint32_t max_pages) {
   const std::string pragma = "PRAGMA max_page_count=" + std::to_string(max_pages);
-  Execute(pragma.c_str());
+  static_cast<void>(Execute(pragma.c_str()));
 }
 
 }  // namespace agmisc

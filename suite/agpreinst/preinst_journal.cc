@@ -3,6 +3,7 @@
 #include <agsuite/agevtlog.h>
 
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 
@@ -29,7 +30,11 @@ std::string TimeStamp() {
 
 void Record(const std::string& line) {
   AgEvtLogWrite(AG_LOG_PROGRESS, kModuleName, "Record", __FILE__, __LINE__, "%s", line.c_str());
+  // The product folder is only a fall-back when it exists: creating it for
+  // the journal would make the product look installed.
   const auto temp = AgentTempFolder();
+  std::error_code ec;
+  if (!temp && !std::filesystem::is_directory(ProductFolder(), ec)) return;
   const std::string folder = temp ? *temp : ProductFolder();
   if (!platform::EnsureFolder(folder)) return;
   static std::mutex journal_mutex;

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/error.h"
 #include "platform/folders.h"
 #include "platform/registry.h"
 #include "platform/utf.h"

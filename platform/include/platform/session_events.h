@@ -37,6 +37,8 @@ AG_PLATFORM_EXPORT void InjectSessionEvent(uint32_t flags);
 
 // The utmp file the session functions read (the system's, normally). Tests
 // point it at a file of their own; an empty path restores the system's.
+// Logins already in the file are taken as known: only later ones are events
+// (without a call, the first wait takes that snapshot).
 AG_PLATFORM_EXPORT void SetUtmpPath(const std::string& path);
 AG_PLATFORM_EXPORT std::string UtmpPath();
 

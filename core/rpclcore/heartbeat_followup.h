@@ -1,0 +1,21 @@
+// The follow-up work of a heartbeat cycle of a registered client: the
+// miscellaneous client information and the unified-agent status for the
+// server, the consent check every second cycle, the protection product's
+// installation with the throttled heartbeat while its download locations are
+// awaited, the unified-agent upgrade and notifications, and the requeueing of
+// the pending records kept in the client data store.
+//
+// Runs on the heartbeat thread with the thread's RP client object, the
+// cycle's response generator and the thread's HeartbeatState.
+#pragma once
+
+#include <agsuite/agmsg.h>
+
+struct HeartbeatState;
+
+bool SendCAMiscInfo(IRPClient* rpClient, ICAResponseGen* respGen, ServerResponse** response);
+bool GenerateUAStatusAndSendToCS(ICAResponseGen* respGen, IRPClient* rpClient);
+void RpHeartbeatFollowUp(IRPClient* rpClient, ICAResponseGen* respGen, HeartbeatState* state);
+// Leases the pending records of lists 14 and 15 and queues a copy of each for
+// the task performers.
+void RequeuePendingTasks();

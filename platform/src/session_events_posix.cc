@@ -1,0 +1,248 @@
+#include <fcntl.h>
+#include <paths.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/eventfd.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+#include <utmp.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <vector>
+
+#include "platform/session_events.h"
+#include "unique_fd.h"
+
+namespace platform {
+namespace {
+
+using internal::UniqueFd;
+
+// How often a wait that cannot watch utmp looks at it again.
+constexpr int kRetryWatchMs = 5000;
+
+struct Waiter {
+  uint32_t mask = 0;
+  uint32_t events = 0;   // delivered, not yet returned; guarded by State::mutex
+  bool flushed = false;  // guarded by State::mutex
+  UniqueFd wake;         // eventfd written when events or flushed change
+};
+
+struct State {
+  std::mutex mutex;
+  // All guarded by mutex.
+  std::vector<Waiter*> waiters;
+  uint32_t pending_events = 0;  // happened while nobody waited for them
+  bool pending_flush = false;
+  std::string utmp_path;
+  std::optional<std::set<std::string>> logins;  // USER_PROCESS entries last seen
+};
+
+State& TheState() {
+  static State state;
+  return state;
+}
+
+std::string PathLocked(const State& state) { return state.utmp_path.empty() ? _PATH_UTMP : state.utmp_path; }
+
+// utmp is read as raw records rather than through getutent(), which keeps
+// process-wide state and is not thread-safe.
+std::vector<utmp> ReadUtmp(const std::string& path) {
+  std::vector<utmp> records;
+  UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.Valid()) {
+    return records;
+  }
+  utmp record{};
+  while (read(fd.Get(), &record, sizeof record) == static_cast<ssize_t>(sizeof record)) {
+    records.push_back(record);
+  }
+  return records;
+}
+
+std::set<std::string> Logins(const std::string& path) {
+  std::set<std::string> logins;
+  for (const utmp& record : ReadUtmp(path)) {
+    if (record.ut_type == USER_PROCESS) {
+      std::string key(record.ut_line, strnlen(record.ut_line, sizeof record.ut_line));
+      key += "|" + std::to_string(record.ut_pid) + "|" + std::to_string(record.ut_tv.tv_sec) + "." +
+             std::to_string(record.ut_tv.tv_usec);
+      logins.insert(std::move(key));
+    }
+  }
+  return logins;
+}
+
+void WakeLocked(Waiter* waiter) {
+  const uint64_t one = 1;
+  [[maybe_unused]] const ssize_t ignored = write(waiter->wake.Get(), &one, sizeof one);
+}
+
+void DeliverLocked(State& state, uint32_t flags) {
+  bool taken = false;
+  for (Waiter* waiter : state.waiters) {
+    if ((waiter->mask & flags) != 0) {
+      waiter->events |= flags & waiter->mask;
+      WakeLocked(waiter);
+      taken = true;
+    }
+  }
+  if (!taken) {
+    state.pending_events |= flags;
+  }
+}
+
+// Compares utmp with what was seen last; a new login is a logon event.
+void CheckUtmpLocked(State& state) {
+  std::set<std::string> now = Logins(PathLocked(state));
+  if (state.logins) {
+    const bool added = std::any_of(now.begin(), now.end(), [&](const std::string& key) {
+      return state.logins->count(key) == 0;
+    });
+    if (added) {
+      DeliverLocked(state, kSessionEventLogon);
+    }
+  }
+  state.logins = std::move(now);
+}
+
+// Keeps the waiter in the list for as long as it waits. Constructed and
+// destroyed while `lock` (which outlives it) holds the state's mutex.
+class Registration {
+ public:
+  Registration(State& state, std::unique_lock<std::mutex>& lock, Waiter* waiter)
+      : state_(state), lock_(lock), waiter_(waiter) {
+    state_.waiters.push_back(waiter_);
+  }
+  ~Registration() {
+    if (!lock_.owns_lock()) {
+      lock_.lock();
+    }
+    std::erase(state_.waiters, waiter_);
+  }
+  Registration(const Registration&) = delete;
+  Registration& operator=(const Registration&) = delete;
+
+ private:
+  State& state_;
+  std::unique_lock<std::mutex>& lock_;
+  Waiter* waiter_;
+};
+
+// Result of the waiter's state, when it has one to return.
+bool TakeLocked(State& state, Waiter& waiter, uint32_t* flags) {
+  if (waiter.flushed || state.pending_flush) {
+    state.pending_flush = false;
+    *flags = 0;
+    return true;
+  }
+  const uint32_t taken = (waiter.events | state.pending_events) & waiter.mask;
+  if (taken != 0) {
+    state.pending_events &= ~taken;
+    *flags = taken;
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool WaitForSessionEvent(uint32_t mask, uint32_t* flags) {
+  if (flags == nullptr) {
+    return false;
+  }
+  State& state = TheState();
+  Waiter waiter;
+  waiter.mask = mask;
+  waiter.wake = UniqueFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  if (!waiter.wake.Valid()) {
+    return false;
+  }
+  std::unique_lock lock(state.mutex);
+  CheckUtmpLocked(state);
+  if (TakeLocked(state, waiter, flags)) {
+    return true;
+  }
+  const std::string path = PathLocked(state);
+  Registration registration(state, lock, &waiter);
+  lock.unlock();
+
+  UniqueFd watch(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+  const bool watching =
+      watch.Valid() && inotify_add_watch(watch.Get(), path.c_str(), IN_MODIFY | IN_CLOSE_WRITE | IN_ATTRIB) >= 0;
+  pollfd fds[2] = {{waiter.wake.Get(), POLLIN, 0}, {watch.Get(), POLLIN, 0}};
+  for (;;) {
+    const int ready = poll(fds, watching ? 2 : 1, watching ? -1 : kRetryWatchMs);
+    if (ready < 0 && errno != EINTR) {
+      return false;
+    }
+    if (watching && (fds[1].revents & POLLIN) != 0) {
+      char buffer[4096];
+      while (read(watch.Get(), buffer, sizeof buffer) > 0) {
+      }
+    }
+    lock.lock();
+    if (ready == 0 || (watching && fds[1].revents != 0)) {
+      CheckUtmpLocked(state);
+    }
+    uint64_t count = 0;
+    [[maybe_unused]] const ssize_t ignored = read(waiter.wake.Get(), &count, sizeof count);
+    if (TakeLocked(state, waiter, flags)) {
+      return true;
+    }
+    lock.unlock();
+  }
+}
+
+void FlushSessionEventWaits() {
+  State& state = TheState();
+  std::lock_guard lock(state.mutex);
+  if (state.waiters.empty()) {
+    state.pending_flush = true;
+    return;
+  }
+  for (Waiter* waiter : state.waiters) {
+    waiter->flushed = true;
+    WakeLocked(waiter);
+  }
+}
+
+void InjectSessionEvent(uint32_t flags) {
+  State& state = TheState();
+  std::lock_guard lock(state.mutex);
+  DeliverLocked(state, flags);
+}
+
+void SetUtmpPath(const std::string& path) {
+  State& state = TheState();
+  std::lock_guard lock(state.mutex);
+  state.utmp_path = path;
+  // Logins already in the new file are not events.
+  state.logins = Logins(PathLocked(state));
+}
+
+std::string UtmpPath() {
+  State& state = TheState();
+  std::lock_guard lock(state.mutex);
+  return PathLocked(state);
+}
+
+int64_t FirstActiveSession() {
+  for (const utmp& record : ReadUtmp(UtmpPath())) {
+    if (record.ut_type != USER_PROCESS || record.ut_pid <= 0) {
+      continue;
+    }
+    // A crashed login leaves its record behind; only a live process counts.
+    if (kill(record.ut_pid, 0) == 0 || errno == EPERM) {
+      return record.ut_session != 0 ? record.ut_session : record.ut_pid;
+    }
+  }
+  return -1;
+}
+
+}  // namespace platform

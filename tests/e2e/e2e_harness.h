@@ -1,0 +1,86 @@
+// Harness for the end-to-end tests: a fresh agent root with a tenant file, a
+// management-server simulator (cssim) on a free loopback port, and the
+// service host (agentsvc) with compressed time, all as child processes.
+// Waits poll the simulator's journal with a bounded real-time limit.
+#pragma once
+
+#include <json/json.h>
+#include <sys/types.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+class ChildProcess {
+ public:
+  ChildProcess() = default;
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  // Starts `argv` with stdout and stderr appended to `output_file`.
+  bool Start(const std::vector<std::string>& argv, const std::string& output_file);
+  // Sends `signal` and waits up to `limit`; returns the exit status
+  // (128 + signal when killed), or -1 when it did not end in time.
+  int Stop(int signal, std::chrono::milliseconds limit);
+  bool Running() const { return pid_ > 0; }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+struct HttpResult {
+  long status = 0;
+  std::string body;
+};
+HttpResult HttpRequest(const std::string& method, const std::string& url, const std::string& body = "");
+
+uint16_t FreeLoopbackPort();
+std::string MakeTempDir(const std::string& prefix);
+std::string BinDir();
+
+// Polls `condition` every 20 ms until it holds or `limit` passes.
+bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit);
+
+class AgentFixture {
+ public:
+  // minute_ms: how long an agent minute lasts; heartbeat interval in minutes.
+  explicit AgentFixture(int minute_ms = 600, int heartbeat_minutes = 1);
+  ~AgentFixture();
+
+  bool StartSimulator();
+  bool StopSimulator();
+  bool StartAgent();
+  // SIGTERM, then the exit status of the host (-1 when it hung).
+  int StopAgent();
+  int KillAgent();
+
+  // The simulator's journal, one JSON value per line.
+  std::vector<Json::Value> Journal() const;
+  std::vector<Json::Value> JournalEntries(const std::string& operation) const;
+  // The enrolled client's GUID, empty until it registered.
+  std::string ClientGuid() const;
+
+  // Admin API of the simulator.
+  HttpResult Admin(const std::string& method, const std::string& path, const std::string& body = "") const;
+
+  const std::string& root() const { return root_; }
+  const std::string& journal_path() const { return journal_; }
+  std::string AgentLog() const;
+
+ private:
+  std::string base_;
+  std::string root_;
+  std::string machine_root_;
+  std::string journal_;
+  uint16_t port_ = 0;
+  int minute_ms_;
+  int heartbeat_minutes_;
+  ChildProcess simulator_;
+  ChildProcess agent_;
+};
+
+}  // namespace e2e

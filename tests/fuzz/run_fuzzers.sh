@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets of tests/fuzz in their own clang build folder
+# and runs each for a bounded time, starting from its seed corpus.
+#
+#   tests/fuzz/run_fuzzers.sh [SECONDS_PER_TARGET]      (default 30)
+#
+# Environment: AG_FUZZ_BUILD  build folder (default <repo>/build-fuzz)
+#              AG_FUZZ_JOBS   ninja jobs (default 2)
+# Every library of the fuzz build is compiled with coverage and ASan+UBSan
+# (-fsanitize=fuzzer-no-link), so the fuzzers also see inside the suite's
+# parsers. Exit status: 0 when every target ran clean, 1 when one crashed,
+# leaked or timed out (the reproducer lands in <build>/fuzz-artifacts/).
+set -euo pipefail
+
+seconds="${1:-30}"
+repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+build="${AG_FUZZ_BUILD:-${repo}/build-fuzz}"
+jobs="${AG_FUZZ_JOBS:-2}"
+sanitizers="-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer"
+
+cmake -S "${repo}" -B "${build}" -G Ninja \
+  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_C_FLAGS="${sanitizers}" -DCMAKE_CXX_FLAGS="${sanitizers}" \
+  -DAG_BUILD_FUZZ=ON -DAG_BUILD_TESTS=ON -DAG_BUILD_BENCH=OFF >/dev/null
+ninja -C "${build}" -j "${jobs}" ag_fuzz_all
+
+artifacts="${build}/fuzz-artifacts"
+mkdir -p "${artifacts}"
+status=0
+for source in "${repo}"/tests/fuzz/*_fuzz.cc; do
+  name="$(basename "${source}" .cc)"
+  binary="${build}/bin/${name}"
+  if [[ ! -x "${binary}" ]]; then
+    echo "run_fuzzers: ${name} was not built" >&2
+    status=1
+    continue
+  fi
+  # New inputs go to the working corpus in the build folder; the seeds in the
+  # source tree stay as they are.
+  corpus="${build}/fuzz-corpus/${name}"
+  mkdir -p "${corpus}"
+  seeds=()
+  [[ -d "${repo}/tests/fuzz/corpus/${name%_fuzz}" ]] && seeds+=("${repo}/tests/fuzz/corpus/${name%_fuzz}")
+  echo "run_fuzzers: ${name} for ${seconds}s"
+  if ! "${binary}" -max_total_time="${seconds}" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+      -artifact_prefix="${artifacts}/${name}-" "${corpus}" "${seeds[@]}" >"${build}/${name}.log" 2>&1; then
+    echo "run_fuzzers: ${name} FAILED (log: ${build}/${name}.log)" >&2
+    tail -n 40 "${build}/${name}.log" >&2
+    status=1
+  else
+    grep -E "^(stat::number_of_executed_units|Done )" "${build}/${name}.log" || true
+  fi
+done
+exit "${status}"

@@ -1,0 +1,209 @@
+// The numbered entries and the event table of the client data store, and how
+// the store fails: damaged file, lock held by another connection, full disk.
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <array>
+#include <fstream>
+#include <thread>
+
+#include "agmisc_test_env.h"
+#include "client_store.h"
+
+namespace {
+
+using agmisc_test::AgentRootTest;
+using agmisc_test::OpenStore;
+
+class ClientStoreTest : public AgentRootTest {};
+
+TEST_F(ClientStoreTest, EntryRoundTripsAndShorterEntryZeroesTheRest) {
+  OpenStore db;
+  const std::array<uint8_t, 16> digest{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+  ASSERT_EQ(CLSetDataByType(db.get(), 42, CL_DATA_TYPE_BLOB, digest.size(), digest.data()), 1);
+
+  std::array<uint8_t, 16> back{};
+  ASSERT_EQ(CLGetDataByType(db.get(), 42, CL_DATA_TYPE_BLOB, back.size(), back.data()), 1);
+  EXPECT_EQ(back, digest);
+
+  std::array<uint8_t, 24> larger;
+  larger.fill(0xEE);
+  ASSERT_EQ(CLGetDataByType(db.get(), 42, CL_DATA_TYPE_BLOB, larger.size(), larger.data()), 1);
+  EXPECT_TRUE(std::equal(digest.begin(), digest.end(), larger.begin()));
+  EXPECT_TRUE(std::all_of(larger.begin() + 16, larger.end(), [](uint8_t b) { return b == 0; }));
+}
+
+TEST_F(ClientStoreTest, EntryIsReplacedAndDeleted) {
+  OpenStore db;
+  uint32_t value = 7;
+  ASSERT_EQ(CLSetDataByType(db.get(), 27, CL_DATA_TYPE_BLOB, sizeof(value), &value), 1);
+  value = 8;
+  ASSERT_EQ(CLSetDataByType(db.get(), 27, CL_DATA_TYPE_BLOB, sizeof(value), &value), 1);
+  uint32_t back = 0;
+  ASSERT_EQ(CLGetDataByType(db.get(), 27, CL_DATA_TYPE_BLOB, sizeof(back), &back), 1);
+  EXPECT_EQ(back, 8u);
+
+  ASSERT_EQ(CLDeleteDataById(db.get(), 27), 1);
+  EXPECT_EQ(CLGetDataByType(db.get(), 27, CL_DATA_TYPE_BLOB, sizeof(back), &back), 0);
+}
+
+TEST_F(ClientStoreTest, ReadFailsForTooSmallBufferOtherTypeOrMissingEntry) {
+  OpenStore db;
+  const std::array<uint8_t, 16> digest{};
+  ASSERT_EQ(CLSetDataByType(db.get(), 42, CL_DATA_TYPE_BLOB, digest.size(), digest.data()), 1);
+
+  std::array<uint8_t, 8> small{};
+  EXPECT_EQ(CLGetDataByType(db.get(), 42, CL_DATA_TYPE_BLOB, small.size(), small.data()), 0);
+  EXPECT_TRUE(log_.Contains(AG_LOG_FAILURE, "holds 16 bytes, more than the 8 asked for"));
+  std::array<uint8_t, 16> back{};
+  EXPECT_EQ(CLGetDataByType(db.get(), 42, CL_DATA_TYPE_BLOB + 1, back.size(), back.data()), 0);
+  EXPECT_EQ(CLGetDataByType(db.get(), 43, CL_DATA_TYPE_BLOB, back.size(), back.data()), 0);
+}
+
+TEST_F(ClientStoreTest, NullBufferZeroSizeAndBadHandleFailFirst) {
+  OpenStore db;
+  uint32_t value = 1;
+  EXPECT_EQ(CLSetDataByType(db.get(), 1, CL_DATA_TYPE_BLOB, sizeof(value), nullptr), 0);
+  EXPECT_EQ(CLSetDataByType(db.get(), 1, CL_DATA_TYPE_BLOB, 0, &value), 0);
+  EXPECT_EQ(CLGetDataByType(db.get(), 1, CL_DATA_TYPE_BLOB, sizeof(value), nullptr), 0);
+  EXPECT_EQ(CLGetDataByType(db.get(), 1, CL_DATA_TYPE_BLOB, 0, &value), 0);
+  EXPECT_EQ(CLSetDataByType(nullptr, 1, CL_DATA_TYPE_BLOB, sizeof(value), &value), 0);
+  EXPECT_EQ(CLCloseDatabase(nullptr), 0);
+  EXPECT_EQ(CLOpenDatabase(nullptr), 0);
+  // Nothing was stored by the rejected calls.
+  EXPECT_EQ(CLGetDataByType(db.get(), 1, CL_DATA_TYPE_BLOB, sizeof(value), &value), 0);
+}
+
+TEST_F(ClientStoreTest, EntriesSurviveReopeningAndStoreFileIsPrivate) {
+  {
+    OpenStore db;
+    const uint64_t start = 1'700'000'000;
+    ASSERT_EQ(CLSetDataByType(db.get(), 26, CL_DATA_TYPE_BLOB, sizeof(start), &start), 1);
+  }
+  agmisc::DropIdleStores();
+  OpenStore db;
+  uint64_t back = 0;
+  ASSERT_EQ(CLGetDataByType(db.get(), 26, CL_DATA_TYPE_BLOB, sizeof(back), &back), 1);
+  EXPECT_EQ(back, 1'700'000'000u);
+
+  struct stat info {};
+  ASSERT_EQ(::stat(StorePath().c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
+TEST_F(ClientStoreTest, EventRowIsAddedReplacedAndMissingReadsAsZero) {
+  OpenStore db;
+  int32_t frequency = -1;
+  int64_t last_sync = -1;
+  EXPECT_EQ(CLGetDataByEvtID(db.get(), 114, &frequency, &last_sync), 0);
+  EXPECT_EQ(frequency, 0);
+  EXPECT_EQ(last_sync, 0);
+
+  ASSERT_EQ(CLAddEventLastSync(db.get(), 114, 1439, 1000), 1);
+  ASSERT_EQ(CLAddEventLastSync(db.get(), 114, 1439, 5000), 1);
+  ASSERT_EQ(CLGetDataByEvtID(db.get(), 114, &frequency, &last_sync), 1);
+  EXPECT_EQ(frequency, 1439);
+  EXPECT_EQ(last_sync, 5000);
+}
+
+TEST_F(ClientStoreTest, FileThatIsNotADatabaseFailsCleanly) {
+  std::filesystem::create_directories(root_ + "data");
+  {
+    std::ofstream garbage(StorePath(), std::ios::binary);
+    garbage << std::string(8192, 'x');
+  }
+  CLDBHANDLE db = nullptr;
+  EXPECT_EQ(CLOpenDatabase(&db), 0);
+  EXPECT_EQ(db, nullptr);
+  EXPECT_TRUE(log_.Contains(AG_LOG_FAILURE, "file is not a database"));
+  // The damaged file is left for inspection, not overwritten.
+  EXPECT_EQ(std::filesystem::file_size(StorePath()), 8192u);
+}
+
+// Another connection holding the write lock: a write waits for the busy
+// time-out and then fails; reads still succeed (WAL readers do not block).
+TEST_F(ClientStoreTest, WriteLockHeldElsewhereMakesWritesFailAfterBusyTimeout) {
+  agmisc::SetStoreBusyTimeoutMs(1);
+  OpenStore db;
+  uint32_t value = 5;
+  ASSERT_EQ(CLSetDataByType(db.get(), 73, CL_DATA_TYPE_BLOB, sizeof(value), &value), 1);
+
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(StorePath().c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE; DELETE FROM events;", nullptr, nullptr, nullptr), SQLITE_OK);
+
+  value = 6;
+  EXPECT_EQ(CLSetDataByType(db.get(), 73, CL_DATA_TYPE_BLOB, sizeof(value), &value), 0);
+  EXPECT_EQ(CLSetPendingCommand(db.get(), 14, CL_DATA_TYPE_BLOB, sizeof(value), &value), 0);
+  EXPECT_TRUE(log_.Contains(AG_LOG_FAILURE, "is locked by another connection"));
+  uint32_t back = 0;
+  EXPECT_EQ(CLGetDataByType(db.get(), 73, CL_DATA_TYPE_BLOB, sizeof(back), &back), 1);
+  EXPECT_EQ(back, 5u);
+
+  ASSERT_EQ(sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+  EXPECT_EQ(CLSetDataByType(db.get(), 73, CL_DATA_TYPE_BLOB, sizeof(value), &value), 1);
+  sqlite3_close(other);
+}
+
+TEST_F(ClientStoreTest, ExclusiveLockingConnectionMakesOpenFail) {
+  agmisc::SetStoreBusyTimeoutMs(1);
+  { OpenStore create; }
+  agmisc::DropIdleStores();
+
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(StorePath().c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE; DELETE FROM events; COMMIT;",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  CLDBHANDLE db = nullptr;
+  EXPECT_EQ(CLOpenDatabase(&db), 0);
+  EXPECT_TRUE(log_.Contains(AG_LOG_FAILURE, "is locked by another connection"));
+  sqlite3_close(other);
+
+  EXPECT_EQ(CLOpenDatabase(&db), 1);
+  EXPECT_EQ(CLCloseDatabase(db), 1);
+}
+
+TEST_F(ClientStoreTest, FullDiskFailsTheWriteAndKeepsEarlierEntries) {
+  std::filesystem::create_directories(root_ + "data");
+  auto store = agmisc::ClientStore::Open(StorePath(), 1000);
+  ASSERT_TRUE(store);
+  const std::vector<uint8_t> small(16, 0xAB);
+  ASSERT_TRUE(store->SetEntry(42, CL_DATA_TYPE_BLOB, small.size(), small.data()));
+
+  store->LimitPagesForTest(8);
+  const std::vector<uint8_t> big(64 * 1024, 0xCD);
+  EXPECT_FALSE(store->AddPending(14, CL_DATA_TYPE_BLOB, big.size(), big.data()));
+  EXPECT_TRUE(log_.Contains(AG_LOG_FAILURE, "database or disk is full"));
+
+  std::vector<uint8_t> back(16);
+  EXPECT_EQ(store->GetEntry(42, CL_DATA_TYPE_BLOB, back.size(), back.data()), agmisc::ReadResult::kFound);
+  EXPECT_EQ(back, small);
+}
+
+TEST_F(ClientStoreTest, HandlesFromSeveralThreadsSeeEachOthersEntries) {
+  constexpr int kThreads = 4;
+  constexpr uint32_t kPerThread = 50;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t] {
+      for (uint32_t i = 0; i < kPerThread; ++i) {
+        CLDBHANDLE db = nullptr;
+        ASSERT_EQ(CLOpenDatabase(&db), 1);
+        const uint32_t id = 2000 + t * kPerThread + i;
+        EXPECT_EQ(CLSetDataByType(db, id, CL_DATA_TYPE_BLOB, sizeof(id), &id), 1);
+        EXPECT_EQ(CLCloseDatabase(db), 1);
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  OpenStore db;
+  for (uint32_t id = 2000; id < 2000 + kThreads * kPerThread; ++id) {
+    uint32_t back = 0;
+    ASSERT_EQ(CLGetDataByType(db.get(), id, CL_DATA_TYPE_BLOB, sizeof(back), &back), 1);
+    EXPECT_EQ(back, id);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,159 @@
+// The connection record handed to the RP client object: filling from the
+// tenant store, truncation, the relay pair and the default client GUID; and
+// creation / re-initialisation / release of the object.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstring>
+
+#include "core/rpclcore/connection.h"
+#include "tests/unit/mocks/messaging_env.h"
+
+using ::testing::_;
+using ::testing::DoAll;
+using ::testing::Invoke;
+using ::testing::Return;
+using ::testing::SetArgPointee;
+
+namespace {
+
+struct FakeCsClient : ICSClient {};
+
+const char* kFullTenant = R"({"tenantId":"T-1","locale":"en-US","csUrl":"cs.example.test","csAppNm":"app",
+  "csSrvCl":"cl","csSrvRp":"rp","csSrvNe":"ne","csSrvPo":"po","csSrvGn":"gn","csPrtNo":443,
+  "rpIP":"10.0.0.9","rpPrtNo":8080,"onPrem":true})";
+
+class ConnectionTest : public ::testing::Test {
+ protected:
+  ConnectionTest() {
+    env.WriteTenantJson(kFullTenant);
+    ON_CALL(env.transport, CreateCSClientObject(_, _)).WillByDefault(DoAll(SetArgPointee<0>(&csClient), Return(1)));
+    ON_CALL(env.transport, CreateRPClientObject(_, _, _, _))
+        .WillByDefault(DoAll(SetArgPointee<1>(&env.rpClient), Return(1)));
+    ON_CALL(env.transport, FreeRPClientObject(_, _)).WillByDefault(Return(1));
+  }
+
+  CSConnectionInfo Fill() {
+    CSConnectionInfo info;
+    std::memset(&info, 0, sizeof(info));
+    filled = InitCSConnectionObject(&info);
+    return info;
+  }
+
+  MessagingEnv env;
+  FakeCsClient csClient;
+  bool filled = false;
+};
+
+}  // namespace
+
+TEST_F(ConnectionTest, FillsEveryFieldFromTheTenantStore) {
+  const CSConnectionInfo info = Fill();
+  ASSERT_TRUE(filled) << env.log.Dump();
+  EXPECT_STREQ(info.szTenantId, "T-1");
+  EXPECT_STREQ(info.szClientGuid, "0123456789abcdef0123456789abcdef");
+  EXPECT_STREQ(info.szLocale, "en-US");
+  EXPECT_STREQ(info.szServerUrl, "cs.example.test");
+  EXPECT_STREQ(info.szServerAppName, "app");
+  EXPECT_STREQ(info.szClientService, "cl");
+  EXPECT_STREQ(info.szRpService, "rp");
+  EXPECT_STREQ(info.szNotificationService, "ne");
+  EXPECT_STREQ(info.szPolicyService, "po");
+  EXPECT_STREQ(info.szGeneralService, "gn");
+  EXPECT_EQ(info.wServerPort, 443);
+  EXPECT_STREQ(info.szRelayAddress, "10.0.0.9");
+  EXPECT_EQ(info.wRelayPort, 8080);
+  EXPECT_TRUE(env.log.Contains("Client locale : en-US"));
+}
+
+TEST_F(ConnectionTest, RelayNeedsBothAddressAndNonZeroPort) {
+  env.WriteTenantJson(R"({"tenantId":"T","locale":"en","csUrl":"u","csAppNm":"a","csSrvCl":"c","csSrvRp":"r",
+    "csSrvNe":"n","csSrvPo":"p","csSrvGn":"g","csPrtNo":80,"rpIP":"10.0.0.9","rpPrtNo":0})");
+  CSConnectionInfo info = Fill();
+  ASSERT_TRUE(filled);
+  EXPECT_STREQ(info.szRelayAddress, "");
+  EXPECT_EQ(info.wRelayPort, 0);
+
+  env.WriteTenantJson(R"({"tenantId":"T","locale":"en","csUrl":"u","csAppNm":"a","csSrvCl":"c","csSrvRp":"r",
+    "csSrvNe":"n","csSrvPo":"p","csSrvGn":"g","csPrtNo":80,"rpPrtNo":9})");
+  info = Fill();
+  ASSERT_TRUE(filled);
+  EXPECT_STREQ(info.szRelayAddress, "");
+  EXPECT_EQ(info.wRelayPort, 0);
+}
+
+TEST_F(ConnectionTest, EmptyRequiredValueFailsWithoutTouchingTheRecord) {
+  env.WriteTenantJson(R"({"tenantId":"T","locale":"en","csUrl":"u","csAppNm":"a","csSrvCl":"c","csSrvRp":"r",
+    "csSrvNe":"n","csSrvPo":"p","csSrvGn":"","csPrtNo":80})");
+  const CSConnectionInfo info = Fill();
+  EXPECT_FALSE(filled);
+  EXPECT_STREQ(info.szServerUrl, "");
+  EXPECT_TRUE(env.log.Contains("PopulateCSConnectionInfo failed"));
+
+  IRPClient* slot = &env.rpClient;
+  EXPECT_FALSE(CreateAndInitializeRpObject(&slot, true));
+  EXPECT_TRUE(env.log.Contains("InitCSConnectionObject failed"));
+}
+
+TEST_F(ConnectionTest, DefaultGuidAndTruncation) {
+  env.support.SetGuid("");
+  env.WriteTenantJson(R"({"tenantId":"0123456789012345678901234567890123456789abcde","locale":"en-US-long",
+    "csUrl":"u","csAppNm":"a","csSrvCl":"c","csSrvRp":"r","csSrvNe":"n","csSrvPo":"p","csSrvGn":"g","csPrtNo":65537})");
+  const CSConnectionInfo info = Fill();
+  ASSERT_TRUE(filled);
+  EXPECT_TRUE(env.log.Contains("GetClientGUID() failed. Continuing..."));
+  ASSERT_EQ(std::strlen(info.szClientGuid), 32u);
+  for (const char* c = info.szClientGuid; *c != '\0'; ++c) EXPECT_TRUE(std::isxdigit(*c) && !std::isupper(*c));
+  EXPECT_EQ(std::string(info.szTenantId), std::string("012345678901234567890123456789012345678"));
+  EXPECT_STREQ(info.szLocale, "en-US");
+  EXPECT_EQ(info.wServerPort, 1);  // low 16 bits of 65537
+}
+
+TEST_F(ConnectionTest, CreatesInitialisesAndReleasesTheObject) {
+  const CSConnectionInfo* seen = nullptr;
+  CSConnectionInfo copy{};
+  EXPECT_CALL(env.transport, CreateRPClientObject(&csClient, _, _, 1))
+      .WillOnce(DoAll(SetArgPointee<1>(&env.rpClient), Return(1)));
+  EXPECT_CALL(env.rpClient, InitCSClient(_)).WillOnce(Invoke([&](const CSConnectionInfo* info) {
+    seen = info;
+    copy = *info;
+    return uint8_t{1};
+  }));
+  IRPClient* slot = nullptr;
+  ASSERT_TRUE(CreateAndInitializeRpObject(&slot, false)) << env.log.Dump();
+  EXPECT_EQ(slot, &env.rpClient);
+  ASSERT_NE(seen, nullptr);
+  EXPECT_STREQ(copy.szTenantId, "T-1");
+
+  EXPECT_CALL(env.rpClient, DeInitializeRPClient()).WillOnce(Return(0));
+  EXPECT_CALL(env.transport, FreeRPClientObject(&env.rpClient, _)).WillOnce(Return(1));
+  EXPECT_TRUE(DeInitAndDestroyRpObject(slot));
+  EXPECT_TRUE(env.log.Contains("DeInitializeRPClient() failed."));
+  EXPECT_FALSE(DeInitAndDestroyRpObject(nullptr));
+  EXPECT_TRUE(env.log.Contains("Invalid input to function."));
+}
+
+TEST_F(ConnectionTest, CreationFailures) {
+  IRPClient* slot = nullptr;
+  EXPECT_FALSE(CreateRPObject(nullptr));
+  EXPECT_CALL(env.transport, CreateCSClientObject(_, _)).WillOnce(Return(0));
+  EXPECT_FALSE(CreateAndInitializeRpObject(&slot, false));
+  EXPECT_TRUE(env.log.Contains("CreateCSClientObject failed"));
+  EXPECT_TRUE(env.log.Contains("CreateRPObject failed"));
+
+  EXPECT_CALL(env.transport, CreateRPClientObject(_, _, _, _)).WillOnce(Return(0));
+  EXPECT_FALSE(CreateRPObject(&slot));
+  EXPECT_TRUE(env.log.Contains("CreateRPClientObject failed."));
+}
+
+TEST_F(ConnectionTest, ReInitialiseReplacesTheObjectInTheSlot) {
+  ::testing::NiceMock<MockRpClient> fresh;
+  ON_CALL(fresh, InitCSClient(_)).WillByDefault(Return(1));
+  EXPECT_CALL(env.transport, FreeRPClientObject(&env.rpClient, _)).WillOnce(Return(1));
+  EXPECT_CALL(env.transport, CreateRPClientObject(_, _, _, _)).WillOnce(DoAll(SetArgPointee<1>(&fresh), Return(1)));
+  IRPClient* slot = &env.rpClient;
+  ASSERT_TRUE(ReInitialiseCommunicationObjects(&slot)) << env.log.Dump();
+  EXPECT_EQ(slot, &fresh);
+  EXPECT_TRUE(env.log.Contains("Rp initialization done."));
+}

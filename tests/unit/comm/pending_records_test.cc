@@ -1,0 +1,103 @@
+// The two pending forms: exact byte layouts, round trips, and refusal of
+// blocks whose lengths do not add up.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "core/casupp/pending_records.h"
+#include "tests/unit/mocks/messaging_env.h"
+
+namespace {
+
+CmdAck MakeAck(const char* guid, const char* payload) {
+  CmdAck ack;
+  std::memset(&ack, 0, sizeof(ack));
+  ack.dwCmdId = 107;
+  std::strncpy(ack.szCmdGuid, guid, sizeof(ack.szCmdGuid) - 1);
+  ack.dwStatus = 2;
+  ack.byRetry = 0;
+  ack.byLeading = 1;
+  ack.pszAckPayload = const_cast<char*>(payload);
+  return ack;
+}
+
+}  // namespace
+
+TEST(PendingNotificationTest, LayoutAndRoundTrip) {
+  const std::vector<uint8_t> block = SerialisePendingNotification({28, 139, R"({"a":1})"});
+  ASSERT_EQ(block.size(), 9u + 7u);
+  EXPECT_EQ(block[0], 28);
+  EXPECT_EQ(block[4], 139);
+  EXPECT_EQ(block.back(), 0);
+  const auto parsed = ParsePendingNotification(block.data(), block.size());
+  ASSERT_TRUE(parsed);
+  EXPECT_EQ(parsed->kind, 28u);
+  EXPECT_EQ(parsed->dataId, 139u);
+  EXPECT_EQ(parsed->json, R"({"a":1})");
+}
+
+TEST(PendingNotificationTest, RejectsMalformedBlocks) {
+  std::vector<uint8_t> block = SerialisePendingNotification({25, 114, "abc"});
+  EXPECT_FALSE(ParsePendingNotification(block.data(), 8));                 // no text at all
+  EXPECT_FALSE(ParsePendingNotification(block.data(), block.size() - 1));  // NUL cut off
+  block.insert(block.end() - 1, '\0');                                     // NUL inside the text
+  EXPECT_FALSE(ParsePendingNotification(block.data(), block.size()));
+  EXPECT_FALSE(ParsePendingNotification(nullptr, 12));
+}
+
+TEST(PendingCommandAckTest, LayoutAndRoundTrip) {
+  const CmdAck ack = MakeAck("guid-1", "done");
+  const std::vector<uint8_t> block = SerialisePendingCommandAck(ack);
+  ASSERT_EQ(block.size(), 114u + 5u);
+  EXPECT_EQ(block[0], 107);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&block[4])), "guid-1");
+  EXPECT_EQ(block[104], 2);
+  EXPECT_EQ(block[108], 0);
+  EXPECT_EQ(block[109], 1);
+  EXPECT_EQ(block[110], 5);
+  const auto parsed = ParsePendingCommandAck(block.data(), block.size());
+  ASSERT_TRUE(parsed);
+  EXPECT_EQ(parsed->cmdId, 107u);
+  EXPECT_EQ(parsed->guid, "guid-1");
+  EXPECT_EQ(parsed->status, 2u);
+  EXPECT_EQ(parsed->byteB, 1);
+  EXPECT_EQ(parsed->payload.value_or(""), "done");
+
+  const std::vector<uint8_t> bare = SerialisePendingCommandAck(MakeAck("g", nullptr));
+  ASSERT_EQ(bare.size(), 114u);
+  const auto bareParsed = ParsePendingCommandAck(bare.data(), bare.size());
+  ASSERT_TRUE(bareParsed);
+  EXPECT_FALSE(bareParsed->payload);
+}
+
+TEST(PendingCommandAckTest, RejectsMalformedBlocks) {
+  std::vector<uint8_t> block = SerialisePendingCommandAck(MakeAck("g", "xy"));
+  EXPECT_FALSE(ParsePendingCommandAck(block.data(), 113));
+  EXPECT_FALSE(ParsePendingCommandAck(block.data(), block.size() - 1));
+  block[110] = 200;  // stated payload longer than the block
+  EXPECT_FALSE(ParsePendingCommandAck(block.data(), block.size()));
+  block[110] = 3;
+  block.back() = 'z';  // payload without its NUL
+  EXPECT_FALSE(ParsePendingCommandAck(block.data(), block.size()));
+}
+
+TEST(PendingCommandAckTest, GuidFieldHoldsAtMost99Characters) {
+  const std::string longGuid(150, 'g');
+  CmdAck ack = MakeAck("", nullptr);
+  std::memset(ack.szCmdGuid, 'g', sizeof(ack.szCmdGuid));  // no terminator at all
+  const std::vector<uint8_t> block = SerialisePendingCommandAck(ack);
+  const auto parsed = ParsePendingCommandAck(block.data(), block.size());
+  ASSERT_TRUE(parsed);
+  EXPECT_EQ(parsed->guid, longGuid.substr(0, 99));
+}
+
+TEST(PendingStoreTest, StoresInTheirLists) {
+  MessagingEnv env;
+  ASSERT_TRUE(StorePendingNotification(28, 137, "{}"));
+  ASSERT_TRUE(StorePendingCommandAck(MakeAck("g", nullptr)));
+  ASSERT_EQ(env.support.PendingInList(15).size(), 1u);
+  ASSERT_EQ(env.support.PendingInList(14).size(), 1u);
+  EXPECT_EQ(env.support.PendingInList(14)[0].data.size(), 114u);
+  env.support.Fail(InMemorySupportLibrary::Op::kSetPending);
+  EXPECT_FALSE(StorePendingNotification(28, 137, "{}"));
+}

@@ -1,0 +1,124 @@
+// CRequestGen and the request builders: list shape, error codes 1-4, the
+// no-message action 3, and that payloads stay owned by their callers.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "core/genreq/response_json.h"
+#include "core/reqgen/request_gen.h"
+#include "tests/unit/mocks/messaging_env.h"
+
+using ::testing::_;
+using ::testing::Matcher;
+using ::testing::Return;
+
+TEST(CRequestGenTest, KeepsEntriesInOrderAndBorrowsPayloads) {
+  LogCapture log;
+  char payload[] = "borrowed";
+  CRequestGen gen;
+  const RequestList* list = nullptr;
+  EXPECT_FALSE(gen.GetRequest(&list));
+  EXPECT_TRUE(log.Contains("Request not created"));
+  EXPECT_FALSE(gen.GetRequest(nullptr));
+  EXPECT_TRUE(log.Contains("Invalid Params"));
+
+  ASSERT_TRUE(gen.AddRequestDetails(106, 1, 2, payload));
+  ASSERT_TRUE(gen.AddRequestDetails(103, 1, 1, nullptr));
+  ASSERT_TRUE(gen.GetRequest(&list));
+  ASSERT_NE(list->pRequestDetailsList, nullptr);
+  EXPECT_EQ(list->pRequestDetailsList->id, 106u);
+  EXPECT_EQ(list->pRequestDetailsList->payload, payload);
+  EXPECT_EQ(list->pRequestDetailsList->next, list->pTail);
+  EXPECT_EQ(list->pTail->id, 103u);
+  EXPECT_EQ(list->pTail->next, nullptr);
+
+  EXPECT_TRUE(gen.ClearRequest());
+  EXPECT_STREQ(payload, "borrowed");  // never freed by the list
+  EXPECT_FALSE(gen.ClearRequest());
+  EXPECT_TRUE(log.Contains("pRequestDetailsList = NULL"));
+  EXPECT_FALSE(gen.GetRequest(&list));
+}
+
+class ResponseJsonTest : public ::testing::Test {
+ protected:
+  MessagingEnv env;
+};
+
+TEST_F(ResponseJsonTest, BuildsMessageAndFreesEverything) {
+  EXPECT_CALL(env.respGen, FreeResponse(_)).Times(1);
+  EXPECT_CALL(env.msgGen, FreeResponseMsg(_)).Times(1);
+  EXPECT_CALL(env.msggen, DeleteICSPMsgGenObj(&env.msgGen)).Times(1);
+  std::string json = "stale";
+  uint32_t error = 0;
+  ASSERT_TRUE(GenerateJsonForReq(118, 1, 1, &env.respGen, &json, &error));
+  EXPECT_EQ(json, R"([{"payload":{"state":1}}])");
+  ASSERT_EQ(env.Requests().size(), 1u);
+  EXPECT_EQ(env.Requests()[0].id, 118u);
+  EXPECT_FALSE(env.Requests()[0].hasPayload);
+}
+
+TEST_F(ResponseJsonTest, ActionThreeCreatesOneResponseButNoMessage) {
+  EXPECT_CALL(env.respGen, CreateResponse(Matcher<const RequestList*>(_), _)).WillOnce(Return(1));
+  EXPECT_CALL(env.respGen, FreeResponse(_)).Times(1);
+  EXPECT_CALL(env.msggen, CreateICSPMsgGenObj(_)).Times(0);
+  std::string json = "stale";
+  uint32_t error = 0;
+  EXPECT_TRUE(GenerateJsonForReq(135, 2, 3, &env.respGen, &json, &error));
+  EXPECT_TRUE(json.empty());
+}
+
+TEST_F(ResponseJsonTest, ErrorCodes) {
+  std::string json;
+  uint32_t error = 0;
+  CRequestGen empty;
+  EXPECT_FALSE(GetResponseJson(&env.respGen, &empty, &json, &error, true));
+  EXPECT_EQ(error, kRespJsonErrRequest);
+  EXPECT_TRUE(env.log.Contains("GetRequest failed"));
+
+  EXPECT_CALL(env.respGen, CreateResponse(Matcher<const RequestList*>(_), _)).WillOnce(Return(0));
+  EXPECT_FALSE(GenerateJsonForReq(9, 2, 1, &env.respGen, &json, &error));
+  EXPECT_EQ(error, kRespJsonErrCreateResponse);
+  EXPECT_TRUE(env.log.Contains("CreateResponse failed"));
+  EXPECT_TRUE(env.log.Contains("GetResponseJson failed"));
+  ::testing::Mock::VerifyAndClearExpectations(&env.respGen);
+  ON_CALL(env.respGen, CreateResponse(Matcher<const RequestList*>(_), _)).WillByDefault(Return(1));
+
+  EXPECT_CALL(env.msggen, CreateICSPMsgGenObj(_)).WillOnce(Return(0));
+  EXPECT_FALSE(GenerateJsonForReq(9, 2, 1, &env.respGen, &json, &error));
+  EXPECT_EQ(error, kRespJsonErrMsgGenObj);
+  EXPECT_TRUE(env.log.Contains("CreateICSPMsgGenObj failed"));
+
+  // An empty message is a failure, not an empty success.
+  env.SetMessage("");
+  EXPECT_CALL(env.msggen, DeleteICSPMsgGenObj(_)).Times(1);
+  EXPECT_FALSE(GenerateJsonForSetReq(26, 2, 2, &env.respGen, "{}", &json, &error));
+  EXPECT_EQ(error, kRespJsonErrMsg);
+  EXPECT_TRUE(json.empty());
+  EXPECT_TRUE(env.log.Contains("CreateResponseMsg failed"));
+}
+
+TEST_F(ResponseJsonTest, SetRequestCarriesPayload) {
+  std::string json;
+  uint32_t error = 0;
+  ASSERT_TRUE(GenerateJsonForSetReq(26, 2, 2, &env.respGen, R"({"p":1})", &json, &error));
+  ASSERT_EQ(env.Requests().size(), 1u);
+  EXPECT_EQ(env.Requests()[0].payload, R"({"p":1})");
+}
+
+TEST_F(ResponseJsonTest, FixedPurposeBuilders) {
+  std::string json;
+  EXPECT_CALL(env.respGen, CreateResponse(Matcher<const RequestList*>(_), _)).Times(3);
+  EXPECT_FALSE(GenerateClientReportJson(&env.respGen, "", &json));
+  EXPECT_TRUE(env.log.Contains("strABDBPath found empty"));
+
+  ASSERT_TRUE(GenerateClientReportJson(&env.respGen, "C:/db/rpt.db", &json));
+  ASSERT_TRUE(GetAVDBPath(&env.respGen, &json));
+  ASSERT_TRUE(GenerateUAStatus(&env.respGen, &json));
+  const auto requests = env.Requests();
+  ASSERT_EQ(requests.size(), 4u);
+  EXPECT_EQ(requests[0].id, 106u);
+  EXPECT_EQ(requests[0].payload, "C:/db/rpt.db");
+  EXPECT_EQ(requests[1].id, 103u);
+  EXPECT_EQ(requests[2].id, 10u);
+  EXPECT_EQ(requests[3].id, 19u);
+  EXPECT_EQ(env.log.LevelOf("Resp:("), AG_LOG_VERBOSE);
+}

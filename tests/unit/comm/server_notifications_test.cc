@@ -1,0 +1,245 @@
+// Pushes to the server: the stored-for-later fallback, the response check
+// with its uninstall codes, the status items and their skip flag, the two
+// protocol-JSON readers; and the connection-state report to the product.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "core/casupp/product_notifications.h"
+#include "core/casupp/server_notifications.h"
+#include "core/siblings/client_store.h"
+#include "tests/unit/mocks/messaging_env.h"
+
+using ::testing::_;
+using ::testing::DoAll;
+using ::testing::Return;
+using ::testing::SetArgPointee;
+using ::testing::StrEq;
+
+namespace {
+
+class ServerNotificationsTest : public ::testing::Test {
+ protected:
+  ServerNotificationsTest() { ResetLastConnectionState(); }
+  MessagingEnv env;
+};
+
+}  // namespace
+
+TEST_F(ServerNotificationsTest, SentNotificationCarriesThePayload) {
+  TestServerResponse ok(true);
+  EXPECT_CALL(env.rpClient, SendNotification(28, 137, StrEq("{\"state\":1}\n"), _))
+      .WillOnce(DoAll(SetArgPointee<3>(&ok.response), Return(1)));
+  EXPECT_CALL(env.rpClient, FreeServerResponse(&ok.response)).Times(1);
+  EXPECT_TRUE(SendNotificationToServer(137, 1, 1, 28, &env.rpClient));
+  EXPECT_TRUE(env.support.Pending().empty());
+}
+
+TEST_F(ServerNotificationsTest, UnsentNotificationIsStoredAndCountsAsDone) {
+  EXPECT_CALL(env.rpClient, SendNotification(_, _, _, _)).WillOnce(Return(0));
+  EXPECT_TRUE(SendNotificationToServer(139, 1, 1, 28, &env.rpClient));
+  EXPECT_TRUE(env.log.Contains("SendNotification failed for :(139)"));
+  const auto stored = env.support.PendingInList(15);
+  ASSERT_EQ(stored.size(), 1u);
+  const auto parsed = ParsePendingNotification(stored[0].data.data(), stored[0].data.size());
+  ASSERT_TRUE(parsed);
+  EXPECT_EQ(parsed->kind, 28u);
+  EXPECT_EQ(parsed->dataId, 139u);
+
+  env.support.Fail(InMemorySupportLibrary::Op::kSetPending);
+  EXPECT_CALL(env.rpClient, SendNotification(_, _, _, _)).WillOnce(Return(0));
+  EXPECT_FALSE(SendNotificationToServer(139, 1, 1, 28, &env.rpClient));
+  EXPECT_TRUE(env.log.Contains(
+      "SetClientPendingCommands failed for CS_CLIENT_TASKQ_SEND_PENDING_CLIENT_NOTIFICATION"));
+}
+
+TEST_F(ServerNotificationsTest, PayloadlessJsonIsNeitherSentNorStored) {
+  env.SetMessage(R"([{"dataId":137}])");
+  EXPECT_CALL(env.rpClient, SendNotification(_, _, _, _)).Times(0);
+  EXPECT_FALSE(SendNotificationToServer(137, 1, 1, 28, &env.rpClient));
+  EXPECT_TRUE(env.log.Contains("jvPayload empty"));
+  EXPECT_TRUE(env.log.Contains("Empty reponse found"));
+  EXPECT_TRUE(env.support.Pending().empty());
+}
+
+TEST_F(ServerNotificationsTest, GeneratorFailuresStopBeforeSending) {
+  EXPECT_CALL(env.resp, CreateCAResponseGenObjNew(_, _)).WillOnce(Return(0));
+  EXPECT_FALSE(SendNotificationToServer(137, 1, 1, 28, &env.rpClient));
+  EXPECT_TRUE(env.log.Contains("CreateCAResponseGenObjNew failed"));
+  EXPECT_CALL(env.respGen, Init()).WillOnce(Return(0));
+  EXPECT_CALL(env.resp, DeleteCAResponseGenObj(&env.respGen)).Times(1);
+  EXPECT_FALSE(SendNotificationToServer(137, 1, 1, 28, &env.rpClient));
+  EXPECT_TRUE(env.log.Contains("RespGen init failed"));
+}
+
+TEST_F(ServerNotificationsTest, BothUnknownClientCodesUninstallTwice) {
+  TestServerResponse failed(false, {5, kServerErrorClientUnknown, 7, kServerErrorClientUnknown2});
+  EXPECT_CALL(env.preinst, AGPreInstUninstall()).WillOnce(Return(0)).WillOnce(Return(1));
+  EXPECT_TRUE(HandleErrorCodes(&failed.response));  // result of the last attempt
+  EXPECT_EQ(env.log.Count("Server not available. Client is being Uninstalled."), 2u);
+  EXPECT_EQ(env.log.Count("AGPreInstUninstall failed"), 1u);
+
+  EXPECT_FALSE(HandleErrorCodes(nullptr));
+  EXPECT_TRUE(env.log.Contains("Invalid input parameters"));
+  TestServerResponse other(false, {1, 2});
+  EXPECT_CALL(env.preinst, AGPreInstUninstall()).Times(0);
+  EXPECT_FALSE(HandleErrorCodes(&other.response));
+  TestServerResponse okWithCode(true, {kServerErrorClientUnknown});
+  CheckServerResponse(&okWithCode.response);  // success byte set: codes ignored
+}
+
+TEST_F(ServerNotificationsTest, FirstStatusNineIsSkippedOnce) {
+  ResetFirstStatusSkipFlag();
+  EXPECT_CALL(env.rpClient, SetClientData(_, 9, _, 1)).WillOnce(Return(1));
+  bool urlSent = true;
+  EXPECT_TRUE(GenerateAndSendStatusForReq(9, 2, 1, &env.rpClient, &env.respGen, &urlSent));
+  EXPECT_TRUE(env.log.ContainsAtLevel(AG_LOG_VERBOSE, "Skipped first data id 9."));
+  EXPECT_TRUE(env.Requests().empty());
+  EXPECT_TRUE(GenerateAndSendStatusForReq(9, 2, 1, &env.rpClient, &env.respGen, &urlSent));
+  EXPECT_EQ(env.CountRequests(9), 1u);
+}
+
+TEST_F(ServerNotificationsTest, StatusFailureResetsTheDigest) {
+  const uint8_t oldDigest[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+  env.support.PutBlob(18, oldDigest, sizeof(oldDigest));
+  EXPECT_CALL(env.rpClient, SetClientData(_, 101, _, 1)).WillOnce(Return(0));
+  bool urlSent = false;
+  EXPECT_TRUE(GenerateAndSendStatusForReq(101, 1, 1, &env.rpClient, &env.respGen, &urlSent));
+  EXPECT_TRUE(env.log.Contains("SetClientData failed. Continuing..."));
+  ASSERT_TRUE(env.support.Blob(17));
+  EXPECT_EQ(*env.support.Blob(17), std::vector<uint8_t>(oldDigest, oldDigest + 16));
+  EXPECT_TRUE(urlSent);
+
+  // A refused status (success byte clear) also resets, here slot 19 to zeros.
+  TestServerResponse refused(false);
+  EXPECT_CALL(env.rpClient, SetClientData(_, 102, _, 1))
+      .WillOnce(DoAll(SetArgPointee<2>(&refused.response), Return(1)));
+  EXPECT_TRUE(GenerateAndSendStatusForReq(102, 1, 1, &env.rpClient, &env.respGen, &urlSent));
+  EXPECT_TRUE(env.log.Contains("Failed status received from CS"));
+  EXPECT_EQ(*env.support.Blob(19), std::vector<uint8_t>(16, 0));
+}
+
+TEST_F(ServerNotificationsTest, PeerToPeerStatusNeedsTheWebServer) {
+  EXPECT_CALL(env.rpClient, SetClientData(_, _, _, _)).Times(0);
+  EXPECT_FALSE(GenerateAndSendStatusForReq(131, 1, 1, &env.rpClient, &env.respGen, nullptr));
+  EXPECT_TRUE(env.log.Contains("Currently Web Server is disable So no need to send p2p update info"));
+  EXPECT_FALSE(GenerateAndSendStatusForReq(55, 1, 1, &env.rpClient, &env.respGen, nullptr));
+  ::testing::Mock::VerifyAndClearExpectations(&env.rpClient);
+
+  // Unsent P2P data is written back to the store instead of a digest reset.
+  env.support.SetWebServerInstalled(1);
+  env.SetMessage(R"([{"payload":{"sbnet":"10.1.0.0/16","osv":"","srvurls":{"srvipurl":"http://10.1.0.5"}}}])");
+  EXPECT_CALL(env.rpClient, SetClientData(_, 131, _, 1)).WillOnce(Return(0));
+  EXPECT_TRUE(GenerateAndSendStatusForReq(131, 1, 1, &env.rpClient, &env.respGen, nullptr));
+  ASSERT_TRUE(env.support.Blob(60));
+  EXPECT_STREQ(reinterpret_cast<const char*>(env.support.Blob(60)->data()), "10.1.0.0/16");
+  EXPECT_FALSE(env.support.HasBlob(62));  // empty values are not written
+  EXPECT_STREQ(reinterpret_cast<const char*>(env.support.Blob(58)->data()), "http://10.1.0.5");
+  EXPECT_TRUE(env.support.HasBlob(61));
+}
+
+TEST_F(ServerNotificationsTest, ResetNewOldMd5ByIdAcceptsOnlyKnownSlots) {
+  EXPECT_FALSE(ResetNewOldMd5ById(18));
+  EXPECT_TRUE(ResetNewOldMd5ById(49));
+  EXPECT_EQ(*env.support.Blob(49), std::vector<uint8_t>(16, 0));
+}
+
+TEST_F(ServerNotificationsTest, PushDataToCsSendsOnlyTheFirst104) {
+  ResponseDetails third{104, 1, 1, 0, 0, nullptr, nullptr};
+  ResponseDetails second{104, 1, 1, 0, 0, nullptr, &third};
+  ResponseDetails first{103, 1, 1, 0, 0, nullptr, &second};
+  EXPECT_CALL(env.rpClient, SetClientData(_, 104, _, 1)).WillOnce(Return(0));
+  EXPECT_FALSE(PushDataToCS(&env.rpClient, &first));
+  EXPECT_TRUE(env.log.Contains("SetClientData failed continue..."));
+  EXPECT_TRUE(PushDataToCS(&env.rpClient, nullptr));
+  ResponseDetails no104{103, 1, 1, 0, 0, nullptr, nullptr};
+  EXPECT_TRUE(PushDataToCS(&env.rpClient, &no104));
+}
+
+TEST_F(ServerNotificationsTest, UninstallNotificationAtCleanUp) {
+  EXPECT_FALSE(CheckAndSendUninstallNotification());
+  EXPECT_TRUE(env.log.Contains("GetClientBlobData failed for DB_ID_CLIENT_UNINSTALL_NOTIFICATION"));
+  env.support.PutValue<uint32_t>(DB_ID_CLIENT_UNINSTALL_NOTIFICATION, 1);
+  // Without a shared RP client object the notification is kept for later.
+  EXPECT_TRUE(CheckAndSendUninstallNotification());
+  EXPECT_EQ(env.CountRequests(138), 1u);
+  EXPECT_EQ(env.support.PendingInList(15).size(), 1u);
+  EXPECT_FALSE(env.support.HasBlob(DB_ID_CLIENT_UNINSTALL_NOTIFICATION));
+}
+
+TEST_F(ServerNotificationsTest, ProtocolJsonReaders) {
+  EXPECT_TRUE(GetResponsePayload("").isNull());
+  EXPECT_TRUE(GetResponsePayload("not json").isNull());
+  EXPECT_TRUE(env.log.Contains("parse failed"));
+  EXPECT_TRUE(GetResponsePayload(R"({"payload":1})").isNull());
+  EXPECT_TRUE(env.log.Contains("Invalid json object"));
+  EXPECT_EQ(GetResponsePayload(R"(// comment
+    [{"payload":{"a":2}}])")["a"].asInt(), 2);
+
+  Json::Value node;
+  EXPECT_FALSE(ParseSingleRespNode(R"([{"dataId":1,"payload":{}},{}])", &node));
+  EXPECT_TRUE(env.log.Contains("Response is not array with single node"));
+  EXPECT_FALSE(ParseSingleRespNode(R"([{"dataId":1}])", &node));
+  EXPECT_TRUE(env.log.ContainsAtLevel(AG_LOG_PROGRESS, "Response node not found"));
+  ASSERT_TRUE(ParseSingleRespNode(R"([{"dataId":1,"payload":{"x":3}}])", &node));
+  EXPECT_EQ(node["payload"]["x"].asInt(), 3);
+  EXPECT_FALSE(ParseSingleRespNode("[", &node));
+  EXPECT_TRUE(env.log.Contains("Failed to parse json"));
+}
+
+TEST_F(ServerNotificationsTest, ConnectionStateChangesAreReportedOnce) {
+  env.support.SetConnectionStatus(2);
+  CheckConnStateAndNotifyAV();
+  ASSERT_EQ(env.CountRequests(AIAV_ACTION_SET_ROAMING_STATUS), 1u);
+  EXPECT_EQ(env.Requests()[0].payload, "{\"rsts\":1}\n");
+  EXPECT_EQ(env.Requests()[0].category, 2u);
+  EXPECT_TRUE(env.log.Contains("Change in connection status: 1"));
+  CheckConnStateAndNotifyAV();
+  EXPECT_EQ(env.CountRequests(AIAV_ACTION_SET_ROAMING_STATUS), 1u);
+  EXPECT_EQ(GetLastConnectionState(), 2u);
+
+  // A failed read counts as state 0: a change from 2, reported as not roaming.
+  ::testing::NiceMock<MockSupportLibrary> failing;
+  ON_CALL(failing, GetClientConnectionStatus(_)).WillByDefault(Return(0));
+  SiblingSet set;
+  set.support = &failing;
+  ScopedSiblings scoped(set);
+  CheckConnStateAndNotifyAV();
+  EXPECT_TRUE(env.log.Contains("GetClientConnectionStatus failed"));
+  EXPECT_EQ(GetLastConnectionState(), 0u);
+  ASSERT_EQ(env.CountRequests(AIAV_ACTION_SET_ROAMING_STATUS), 2u);
+  EXPECT_EQ(env.Requests()[1].payload, "{\"rsts\":0}\n");
+}
+
+TEST_F(ServerNotificationsTest, ProductNotifications) {
+  EXPECT_FALSE(NotifyDataChangeToAV(AIAV_ACTION_SET_ROAMING_STATUS, nullptr, nullptr));
+  EXPECT_TRUE(env.log.ContainsAtLevel(AG_LOG_FAILURE, "Invalid parameter"));
+  ASSERT_TRUE(NotifyDataChangeToAV(AIAV_ACTION_SET_CLIENT_GUID, nullptr, nullptr));
+  EXPECT_EQ(env.Requests().back().payload, "{\"guid\":\"0123456789abcdef0123456789abcdef\"}\n");
+  ASSERT_TRUE(NotifyDataChangeToAV(AIAV_ACTION_SET_EDR_TENANT_ID, "tid-x", "g-1"));
+  EXPECT_EQ(env.Requests().back().payload, "{\"guid\":\"g-1\",\"tid\":\"tid-x\"}\n");
+
+  ASSERT_TRUE(RegisterUnregisterCACallBackForAVEmergency(true));
+  EXPECT_EQ(env.Requests().back().id, 135u);
+  EXPECT_EQ(env.Requests().back().action, 3u);
+
+  // PTP on but web-server value 0: nothing to start, still success.
+  size_t before = env.Requests().size();
+  env.support.SetPtpEnabled(1);
+  EXPECT_TRUE(StartPTPWebServer());
+  EXPECT_EQ(env.Requests().size(), before);
+  env.support.SetWebServerInstalled(1);
+  EXPECT_TRUE(StartPTPWebServer());
+  EXPECT_EQ(env.Requests().back().id, CSP_CMD_ID_SET_CLIENT_START_WEB_SERVER);
+  EXPECT_EQ(env.Requests().back().payload, "{\"fromClient\":1}\n");
+}
+
+TEST_F(ServerNotificationsTest, OnPremFlag) {
+  bool onPrem = true;
+  env.WriteTenantJson(R"({"tenantId":"T"})");
+  EXPECT_TRUE(IsOnPrem(&onPrem));
+  EXPECT_FALSE(onPrem);
+  env.WriteTenantJson(R"({"tenantId":"T","onPrem":1})");
+  bool roaming = false;
+  EXPECT_TRUE(CheckIfRoamingIsSupported(&roaming));
+  EXPECT_TRUE(roaming);
+}

@@ -1,0 +1,195 @@
+#include "core/config/paths.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+
+#include "platform/error.h"
+#include "platform/os_version.h"
+#include "tests/unit/config/config_test_env.h"
+#include "tests/unit/mocks/log_capture.h"
+#include "tests/unit/mocks/sibling_mocks.h"
+
+namespace {
+
+using ::testing::_;
+using ::testing::DoAll;
+using ::testing::Return;
+using ::testing::SetArrayArgument;
+
+constexpr char16_t kSecureProtocolsKey[] = u"S-1-5-18\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+
+std::u16string Utf16(const std::string& text) { return *platform::Utf8ToUtf16(text); }
+
+class PathsTest : public ::testing::Test {
+ protected:
+  ConfigTestEnv env_;
+  LogCapture log_;
+};
+
+TEST_F(PathsTest, ModuleFolderIsTheExecutablesFolderWithSeparator) {
+  char16_t folder[260] = {};
+  ASSERT_TRUE(GetModuleFolder(folder, 260));
+  const std::u16string text(folder);
+  EXPECT_EQ(text, Utf16(platform::ModuleFolder()));
+  EXPECT_EQ(text.back(), u'/');
+  char16_t tiny[2] = {};
+  EXPECT_FALSE(GetModuleFolder(tiny, 2));
+}
+
+TEST_F(PathsTest, ScannerPathEqualToTheModuleFolderYieldsTheModuleFolder) {
+  std::string shouted = platform::ModuleFolder();
+  std::transform(shouted.begin(), shouted.end(), shouted.begin(), [](unsigned char c) { return std::toupper(c); });
+  ConfigTestEnv::SetAppPath(u"avscan.exe", shouted);
+  char folder[260] = {};
+  ASSERT_TRUE(CFGetVornexPath(folder, sizeof(folder)));
+  EXPECT_EQ(std::string(folder), platform::ModuleFolder());
+}
+
+TEST_F(PathsTest, ScannerPathElsewhereIsTakenAsItIs) {
+  ConfigTestEnv::SetAppPath(u"avscan.exe", "/opt/Vendor/Scanner/");
+  char folder[260] = {};
+  ASSERT_TRUE(CFGetVornexPath(folder, sizeof(folder)));
+  EXPECT_STREQ(folder, "/opt/Vendor/Scanner/");
+  char small[8] = {};
+  EXPECT_FALSE(CFGetVornexPath(small, sizeof(small)));
+}
+
+TEST_F(PathsTest, ScannerPathMissingOrTooLongFails) {
+  char folder[260] = {};
+  EXPECT_FALSE(CFGetVornexPath(folder, sizeof(folder)));
+  ConfigTestEnv::SetAppPath(u"avscan.exe", "/" + std::string(259, 'p'));
+  EXPECT_FALSE(CFGetVornexPath(folder, sizeof(folder)));
+}
+
+TEST_F(PathsTest, OldUpdateManagerFoundByAnyOldVersion) {
+  bool found = true;
+  EXPECT_FALSE(IsOldUpdateManagerPresent(&found, nullptr, 0));
+  EXPECT_FALSE(found);
+
+  ConfigTestEnv::SetAppPath(u"agupdmgr1008.exe", "/opt/um/10.8/");
+  char16_t path[260] = {};
+  EXPECT_TRUE(IsOldUpdateManagerPresent(&found, path, 260));
+  EXPECT_TRUE(found);
+  EXPECT_EQ(std::u16string(path), u"/opt/um/10.8/");
+
+  char16_t cut[5] = {};
+  EXPECT_TRUE(IsOldUpdateManagerPresent(&found, cut, 5));
+  EXPECT_EQ(std::u16string(cut), u"/opt");
+}
+
+TEST_F(PathsTest, OldUpdateManagerLooksAtTheFiftiesFirst) {
+  ConfigTestEnv::SetAppPath(u"agupdmgr1003.exe", "/opt/um/10.3/");
+  ConfigTestEnv::SetAppPath(u"agupdmgr1051.exe", "/opt/um/10.51/");
+  bool found = false;
+  char16_t path[260] = {};
+  EXPECT_TRUE(IsOldUpdateManagerPresent(&found, path, 260));
+  EXPECT_EQ(std::u16string(path), u"/opt/um/10.51/");
+}
+
+TEST_F(PathsTest, CurrentUpdateManagerIsNotAnOldOne) {
+  ConfigTestEnv::SetAppPath(u"agupdmgr1014.exe", "/opt/um/10.14/");
+  bool found = true;
+  EXPECT_FALSE(IsOldUpdateManagerPresent(&found, nullptr, 0));
+  EXPECT_FALSE(found);
+  EXPECT_TRUE(IsUpdateManagerPresent(&found));
+  EXPECT_TRUE(found);
+  EXPECT_TRUE(AppPathExists(u"agupdmgr1014.exe"));
+  EXPECT_FALSE(AppPathExists(u"agupdmgr1015.exe"));
+}
+
+TEST_F(PathsTest, UpdateManagerPathLongerThanItsBufferIsNotRead) {
+  ConfigTestEnv::SetAppPath(u"agupdmgr1014.exe", "/" + std::string(129, 'u'));  // 130 units + terminator
+  bool found = true;
+  EXPECT_FALSE(IsUpdateManagerPresent(&found));
+  EXPECT_FALSE(found);
+}
+
+class SecureProtocolTest : public PathsTest {
+ protected:
+  static void SetProtocols(uint32_t value) {
+    ConfigTestEnv::SetRegistryDword(platform::RegistryHive::kUsers, kSecureProtocolsKey, u"SecureProtocols", value);
+  }
+  static uint32_t ReadProtocols(uint32_t* value) {
+    platform::RegistryKey key;
+    const uint32_t error = key.Open(platform::RegistryHive::kUsers, kSecureProtocolsKey,
+                                    platform::RegistryAccess::kQuery);
+    return error != 0 ? error : key.ReadDword(u"SecureProtocols", value);
+  }
+};
+
+TEST_F(SecureProtocolTest, ZeroIsDeletedOnWindows10) {
+  SetProtocols(0);
+  EXPECT_TRUE(ChkSecureProtocolKey());
+  uint32_t value = 0;
+  EXPECT_EQ(ReadProtocols(&value), platform::kErrorFileNotFound);
+  EXPECT_TRUE(log_.ContainsAtLevel(AG_LOG_FAILURE, "Deleted SecureProtocol Key"));
+}
+
+TEST_F(SecureProtocolTest, NonZeroIsLeftAlone) {
+  SetProtocols(0xA80);
+  EXPECT_TRUE(ChkSecureProtocolKey());
+  uint32_t value = 0;
+  EXPECT_EQ(ReadProtocols(&value), 0u);
+  EXPECT_EQ(value, 0xA80u);
+  EXPECT_FALSE(log_.Contains("Deleted SecureProtocol Key"));
+}
+
+TEST_F(SecureProtocolTest, OtherWindowsVersionsAreNotTouched) {
+  SetProtocols(0);
+  platform::OsVersionRecord windows81;
+  windows81.major = 6;
+  windows81.minor = 3;
+  platform::ScopedOsVersionRecord os(windows81);
+  EXPECT_FALSE(ChkSecureProtocolKey());
+  EXPECT_TRUE(log_.ContainsAtLevel(AG_LOG_FAILURE, "OS not applicable to remove SecureProtocol Key."));
+  uint32_t value = 1;
+  EXPECT_EQ(ReadProtocols(&value), 0u);
+  EXPECT_EQ(value, 0u);
+}
+
+TEST_F(SecureProtocolTest, UnreadableVersionGoesOnToTheRepair) {
+  SetProtocols(0);
+  platform::ScopedOsVersionRecord os(std::nullopt);
+  EXPECT_TRUE(ChkSecureProtocolKey());
+  EXPECT_TRUE(log_.Contains("Deleted SecureProtocol Key"));
+}
+
+TEST_F(SecureProtocolTest, MissingKeyOrValueFails) {
+  EXPECT_FALSE(ChkSecureProtocolKey());
+  EXPECT_TRUE(log_.ContainsAtLevel(AG_LOG_FAILURE, "RegOpenKeyEx() Failed with error(2)."));
+  ConfigTestEnv::SetRegistryString(platform::RegistryHive::kUsers, kSecureProtocolsKey, u"Other", u"x");
+  EXPECT_FALSE(ChkSecureProtocolKey());
+  EXPECT_TRUE(log_.ContainsAtLevel(AG_LOG_FAILURE,
+                                   "RegQueryValueEx() Failed with name(SecureProtocols) and error(2)."));
+}
+
+TEST_F(PathsTest, ClientVersionHasTwoOrFourParts) {
+  MockVersionLibrary version;
+  SiblingSet set;
+  set.version = &version;
+  ScopedSiblings siblings(set);
+  const uint8_t parts[4] = {10, 14, 0, 1};
+  EXPECT_CALL(version, GetProductVersion(_, _))
+      .WillRepeatedly(DoAll(SetArrayArgument<1>(parts, parts + 4), Return(1)));
+  char text[20] = {};
+  ASSERT_TRUE(GetClientVersion(text, sizeof(text), false));
+  EXPECT_STREQ(text, "10.14");
+  ASSERT_TRUE(GetClientVersion(text, sizeof(text), true));
+  EXPECT_STREQ(text, "10.14.0.1");
+  EXPECT_FALSE(GetClientVersion(nullptr, 20, true));
+}
+
+TEST_F(PathsTest, ClientVersionFailsWithoutVersionInformation) {
+  MockVersionLibrary version;
+  SiblingSet set;
+  set.version = &version;
+  ScopedSiblings siblings(set);
+  EXPECT_CALL(version, GetProductVersion(_, _)).WillOnce(Return(0));
+  char text[20] = {};
+  EXPECT_FALSE(GetClientVersion(text, sizeof(text), true));
+}
+
+}  // namespace

@@ -1,0 +1,165 @@
+// The event log as its users see it: which lines reach the file and the
+// capture sinks, the file's line format, rotation, and concurrent writers.
+#include <agsuite/agevtlog.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../mocks/log_capture.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::string> ReadLines(const fs::path& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+class EventLogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = fs::temp_directory_path() / ("evtlog_test_" + std::to_string(::getpid()) + "_" +
+                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(folder_);
+    saved_level_ = AgEvtLogGetMaxLevel();
+  }
+  void TearDown() override {
+    AgEvtLogCloseFile();
+    AgEvtLogSetMaxLevel(saved_level_);
+    fs::remove_all(folder_);
+  }
+  bool Open(uint64_t max_bytes = 1 << 20, uint32_t keep = 3) {
+    return AgEvtLogOpenFile(folder_.c_str(), "test.log", max_bytes, keep) == 1;
+  }
+  fs::path LogPath(const std::string& suffix = "") const { return folder_ / ("test.log" + suffix); }
+
+  fs::path folder_;
+  uint32_t saved_level_ = 0;
+};
+
+TEST_F(EventLogTest, DefaultMaxLevelWritesFailuresAndProgress) {
+  // The library's own default, before any host changes it.
+  EXPECT_EQ(saved_level_, AG_LOG_PROGRESS);
+}
+
+TEST_F(EventLogTest, FileGetsLinesUpToMaxLevelWhileSinksGetAll) {
+  ASSERT_TRUE(Open());
+  AgEvtLogSetMaxLevel(AG_LOG_PROGRESS);
+  LogCapture capture;
+  AgEvtLogWrite(AG_LOG_FAILURE, "mod", "Routine", __FILE__, __LINE__, "failure %d", 1);
+  AgEvtLogWrite(AG_LOG_PROGRESS, "mod", "Routine", __FILE__, __LINE__, "progress");
+  AgEvtLogWrite(AG_LOG_PASSED_OVER, "mod", "Routine", __FILE__, __LINE__, "passed over");
+  AgEvtLogWrite(AG_LOG_VERBOSE, "mod", "Routine", __FILE__, __LINE__, "verbose");
+
+  const auto lines = ReadLines(LogPath());
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NE(lines[0].find("failure 1"), std::string::npos);
+  EXPECT_NE(lines[1].find("progress"), std::string::npos);
+  EXPECT_EQ(capture.Records().size(), 4u);
+  EXPECT_EQ(capture.LevelOf("verbose"), AG_LOG_VERBOSE);
+}
+
+TEST_F(EventLogTest, FileLineCarriesTimeThreadLevelModuleRoutineAndMessage) {
+  ASSERT_TRUE(Open());
+  AgEvtLogWrite(AG_LOG_FAILURE, "agcore.dll", "ClientAgentCoreStartUp", __FILE__, __LINE__, "Invalid Connection type");
+  const auto lines = ReadLines(LogPath());
+  ASSERT_EQ(lines.size(), 1u);
+  const std::regex format(
+      R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z \[\d+\] L1 agcore\.dll ClientAgentCoreStartUp: Invalid Connection type)");
+  EXPECT_TRUE(std::regex_match(lines[0], format)) << lines[0];
+}
+
+TEST_F(EventLogTest, ReopeningAppendsToTheExistingFile) {
+  ASSERT_TRUE(Open());
+  AgEvtLogWrite(AG_LOG_FAILURE, "m", "r", __FILE__, __LINE__, "first");
+  AgEvtLogCloseFile();
+  ASSERT_TRUE(Open());
+  AgEvtLogWrite(AG_LOG_FAILURE, "m", "r", __FILE__, __LINE__, "second");
+  EXPECT_EQ(ReadLines(LogPath()).size(), 2u);
+}
+
+TEST_F(EventLogTest, OpenFailsForAFolderThatCannotBeCreated) {
+  EXPECT_EQ(AgEvtLogOpenFile("/proc/no/such/folder", "x.log", 1024, 1), 0);
+  EXPECT_EQ(AgEvtLogOpenFile(folder_.c_str(), "", 1024, 1), 0);
+  EXPECT_EQ(AgEvtLogOpenFile(nullptr, "x.log", 1024, 1), 0);
+}
+
+TEST_F(EventLogTest, RotationKeepsTheNewestLinesInBoundedFiles) {
+  constexpr uint64_t kMaxBytes = 400;
+  ASSERT_TRUE(Open(kMaxBytes, 2));
+  for (int i = 0; i < 40; ++i) AgEvtLogWrite(AG_LOG_FAILURE, "m", "r", __FILE__, __LINE__, "line %02d", i);
+
+  ASSERT_TRUE(fs::exists(LogPath()));
+  ASSERT_TRUE(fs::exists(LogPath(".1")));
+  ASSERT_TRUE(fs::exists(LogPath(".2")));
+  EXPECT_FALSE(fs::exists(LogPath(".3")));
+  for (const char* suffix : {"", ".1", ".2"}) EXPECT_LE(fs::file_size(LogPath(suffix)), kMaxBytes) << suffix;
+  // Oldest kept file first, live file last: the lines run on without a gap
+  // and end with the last line written.
+  std::vector<std::string> all;
+  for (const char* suffix : {".2", ".1", ""}) {
+    for (auto& line : ReadLines(LogPath(suffix))) all.push_back(line.substr(line.size() - 2));
+  }
+  ASSERT_FALSE(all.empty());
+  EXPECT_EQ(all.back(), "39");
+  for (size_t i = 1; i < all.size(); ++i) EXPECT_EQ(std::stoi(all[i]), std::stoi(all[i - 1]) + 1);
+}
+
+TEST_F(EventLogTest, RotationWithoutKeptFilesStartsTheFileAfresh) {
+  ASSERT_TRUE(Open(200, 0));
+  for (int i = 0; i < 20; ++i) AgEvtLogWrite(AG_LOG_FAILURE, "m", "r", __FILE__, __LINE__, "line %02d", i);
+  EXPECT_FALSE(fs::exists(LogPath(".1")));
+  EXPECT_LE(fs::file_size(LogPath()), 200u);
+}
+
+TEST_F(EventLogTest, RemovedSinkIsNoLongerCalled) {
+  auto capture = std::make_unique<LogCapture>();
+  AgEvtLogWrite(AG_LOG_FAILURE, "m", "r", __FILE__, __LINE__, "seen");
+  const auto before = capture->Records();
+  capture.reset();
+  LogCapture second;
+  AgEvtLogWrite(AG_LOG_FAILURE, "m", "r", __FILE__, __LINE__, "after");
+  ASSERT_EQ(before.size(), 1u);
+  EXPECT_EQ(before[0].routine, "r");
+  EXPECT_EQ(second.Count("after"), 1u);
+}
+
+TEST_F(EventLogTest, LongMessagesAreNotCut) {
+  LogCapture capture;
+  const std::string payload(5000, 'x');
+  AgEvtLogWrite(AG_LOG_VERBOSE, "m", "r", __FILE__, __LINE__, "<%s>", payload.c_str());
+  ASSERT_EQ(capture.Records().size(), 1u);
+  EXPECT_EQ(capture.Records()[0].message, "<" + payload + ">");
+}
+
+TEST_F(EventLogTest, ConcurrentWritersNeverInterleaveLines) {
+  ASSERT_TRUE(Open(64ull << 20, 1));
+  LogCapture capture;
+  constexpr int kThreads = 8;
+  constexpr int kLines = 300;
+  std::vector<std::thread> writers;
+  for (int t = 0; t < kThreads; ++t) {
+    writers.emplace_back([t] {
+      for (int i = 0; i < kLines; ++i) {
+        AgEvtLogWrite(AG_LOG_FAILURE, "m", "writer", __FILE__, __LINE__, "thread %d line %d end", t, i);
+      }
+    });
+  }
+  for (auto& w : writers) w.join();
+
+  const auto lines = ReadLines(LogPath());
+  ASSERT_EQ(lines.size(), static_cast<size_t>(kThreads * kLines));
+  const std::regex whole(R"(.* L1 m writer: thread \d line \d+ end)");
+  for (const auto& line : lines) ASSERT_TRUE(std::regex_match(line, whole)) << line;
+  EXPECT_EQ(capture.Records().size(), static_cast<size_t>(kThreads * kLines));
+}
+
+}  // namespace

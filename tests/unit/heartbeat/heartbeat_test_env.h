@@ -1,0 +1,179 @@
+// Surroundings for the heartbeat tests: the messaging environment with a
+// command parser stand-in, a response generator that carries out every
+// command unless told to fail it, an RP client that records every
+// acknowledgement, and a manual clock.
+//
+// Command texts understood by the parser stand-in: "<id>" parses to that
+// command id, "<id>:ack" additionally asks for an acknowledgement payload
+// (kind 4), and a text starting with "bad" is refused by OpenMsg.
+#pragma once
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "tests/unit/mocks/messaging_env.h"
+
+class FakeCommandParser final : public ICSPMsgParser {
+ public:
+  ~FakeCommandParser() override = default;
+  uint8_t OpenMsg(const char* json) override {
+    text_ = json != nullptr ? json : "";
+    return text_.rfind("bad", 0) == 0 ? 0 : 1;
+  }
+  uint8_t ParseRequestMsg(CSPRequest** request) override {
+    auto* parsed = new CSPRequest{};
+    parsed->commandId = static_cast<uint32_t>(std::strtoul(text_.c_str(), nullptr, 10));
+    parsed->kind = text_.find(":ack") != std::string::npos ? kCSPRequestKindAckPayload : 0;
+    *request = parsed;
+    return 1;
+  }
+  uint8_t FreeRequestMsg(CSPRequest* request) override {
+    delete request;
+    return 1;
+  }
+  uint8_t CloseMsg() override { return 1; }
+
+ private:
+  std::string text_;
+};
+
+class FakeParserLibrary final : public IMessageParserLibrary {
+ public:
+  uint8_t CreateICSPMsgParserObj(ICSPMsgParser** parser) override {
+    *parser = new FakeCommandParser();
+    ++live;
+    return 1;
+  }
+  uint8_t DeleteICSPMsgParserObj(ICSPMsgParser* parser) override {
+    delete static_cast<FakeCommandParser*>(parser);
+    --live;
+    return 1;
+  }
+  std::atomic<int> live{0};
+};
+
+struct SentAck {
+  uint32_t id;
+  std::string guid;
+  uint32_t status;
+  uint8_t retry;
+  uint8_t leading;
+  std::string payload;
+};
+
+class HeartbeatEnv : public MessagingEnv {
+ public:
+  HeartbeatEnv() : parserScope_(ParserSet(&parser)), clockScope_(&clock) {
+    using ::testing::_;
+    using ::testing::Invoke;
+    ON_CALL(respGen, CreateResponse(::testing::Matcher<const CSPRequest*>(_), _))
+        .WillByDefault(Invoke([this](const CSPRequest* request, CAResponse* response) {
+          std::lock_guard<std::mutex> lock(mutex_);
+          processed_.push_back(request->commandId);
+          if (failing_.count(request->commandId) != 0) return uint8_t{0};
+          if (request->kind == kCSPRequestKindAckPayload) {
+            ackRecord_.pszText = ackPayload_.data();
+            response->kind = kCAResponseKindAckPayload;
+            response->record = &ackRecord_;
+          }
+          return uint8_t{1};
+        }));
+    ON_CALL(rpClient, SendCommandAck(_, _)).WillByDefault(Invoke([this](const CmdAck* ack, ServerResponse** out) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      acks_.push_back({ack->dwCmdId, ack->szCmdGuid, ack->dwStatus, ack->byRetry, ack->byLeading,
+                       ack->pszAckPayload != nullptr ? ack->pszAckPayload : ""});
+      *out = nullptr;
+      return ackResult_;
+    }));
+  }
+
+  void FailCommand(uint32_t id) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    failing_.insert(id);
+  }
+  void SucceedCommand(uint32_t id) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    failing_.erase(id);
+  }
+  void SetAckResult(uint8_t result) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ackResult_ = result;
+  }
+  std::vector<uint32_t> Processed() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return processed_;
+  }
+  std::vector<SentAck> Acks() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return acks_;
+  }
+  void StoreLastGuid(uint32_t commandId, const std::string& guid) {
+    support.PutBlob(DB_ID_LAST_COMMAND_GUID_BASE + commandId, guid.data(), guid.size());
+  }
+  std::string LastGuid(uint32_t commandId) const {
+    const auto blob = support.Blob(DB_ID_LAST_COMMAND_GUID_BASE + commandId);
+    return blob ? std::string(blob->begin(), blob->end()) : std::string();
+  }
+
+  FakeParserLibrary parser;
+  platform::ManualClock clock;
+
+ private:
+  static SiblingSet ParserSet(FakeParserLibrary* parser) {
+    SiblingSet set;
+    set.msgparse = parser;
+    return set;
+  }
+
+  mutable std::mutex mutex_;
+  std::set<uint32_t> failing_;
+  std::vector<uint32_t> processed_;
+  std::vector<SentAck> acks_;
+  uint8_t ackResult_ = 1;
+  std::string ackPayload_ = R"({"result":"done"})";
+  ResponseDetails ackRecord_{};
+  ScopedSiblings parserScope_;
+  platform::ScopedClock clockScope_;
+};
+
+// A server command entry whose texts the test owns.
+struct TestCommand {
+  TestCommand(std::string commandText, std::string commandGuid, uint32_t leading = 0)
+      : text(std::move(commandText)), guid(std::move(commandGuid)) {
+    entry.dwLeading = leading;
+  }
+  ServerCommandEntry& Entry() {
+    entry.pszCmdGuid = guid.data();
+    entry.pszCommandJson = text.data();
+    return entry;
+  }
+  std::string text;
+  std::string guid;
+  ServerCommandEntry entry{};
+};
+
+// A list of command entries laid out as the RP client hands them out.
+class TestCommandList {
+ public:
+  void Add(const std::string& text, const std::string& guid, uint32_t leading = 0) {
+    commands_.emplace_back(text, guid, leading);
+  }
+  const ServerCommandEntry* Entries() {
+    entries_.clear();
+    for (auto& c : commands_) entries_.push_back(c.Entry());
+    return entries_.data();
+  }
+  uint32_t Count() const { return static_cast<uint32_t>(commands_.size()); }
+
+ private:
+  std::vector<TestCommand> commands_;
+  std::vector<ServerCommandEntry> entries_;
+};

@@ -1,0 +1,198 @@
+#include <agsuite/agmisc.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "messaging_env.h"
+
+namespace {
+
+using messaging_test::MessagingEnv;
+using messaging_test::ParseOrNull;
+using messaging_test::RecordedEvents;
+using messaging_test::SetCallbackResult;
+using Events = std::vector<std::pair<int32_t, int64_t>>;
+
+class ServerCommandTest : public MessagingEnv {
+ protected:
+  static std::string Cmd(uint32_t id, const std::string& data = "null", uint32_t type = 1) {
+    return R"({"cmd":{"id":)" + std::to_string(id) + R"(,"type":)" + std::to_string(type) +
+           R"(,"context":2,"data":)" + data + "}}";
+  }
+  std::string AckPayload() const {
+    EXPECT_EQ(last_response_.kind, kCAResponseKindAckPayload);
+    return last_response_.record != nullptr && last_response_.record->pszText != nullptr ? last_response_.record->pszText
+                                                                                         : "";
+  }
+  uint32_t RegStatus() {
+    uint32_t status = 99;
+    EXPECT_EQ(GetClientRegStatus(&status, 0), 1);
+    return status;
+  }
+};
+
+class EventCommandTest : public ServerCommandTest, public ::testing::WithParamInterface<int32_t> {};
+
+TEST_P(EventCommandTest, RaisesTheCoreEventOfTheSameNumber) {
+  ASSERT_TRUE(Command(Cmd(GetParam())));
+  EXPECT_EQ(RecordedEvents(), (Events{{GetParam(), 0}}));
+  EXPECT_EQ(last_response_.kind, kCAResponseKindList);
+  EXPECT_EQ(last_response_.record, nullptr);  // nothing for the core to push
+}
+
+INSTANTIATE_TEST_SUITE_P(Catalogue, EventCommandTest, ::testing::Values(24, 28, 29, 30, 31, 32));
+
+TEST_F(ServerCommandTest, UnregisterClearsTheRegistrationAndRaises26) {
+  ASSERT_EQ(SetClientRegStatus(3, 0), 1);
+  ASSERT_TRUE(Command(Cmd(26)));
+  EXPECT_EQ(RecordedEvents(), (Events{{26, 0}}));
+  EXPECT_EQ(RegStatus(), 0u);
+}
+
+TEST_F(ServerCommandTest, HeartbeatIntervalIsStoredBeforeRaising27) {
+  ASSERT_TRUE(Command(Cmd(27, R"({"interval":45})")));
+  EXPECT_EQ(ReadStore(28, 4), (std::vector<uint8_t>{45, 0, 0, 0}));
+  EXPECT_EQ(RecordedEvents(), (Events{{27, 0}}));
+}
+
+TEST_F(ServerCommandTest, InvalidHeartbeatIntervalFailsWithoutEvent) {
+  for (const char* data : {"null", R"({"interval":0})", R"({"interval":"45"})", R"({"interval":-3})", R"({"interval":99999})"}) {
+    EXPECT_FALSE(Command(Cmd(27, data))) << data;
+  }
+  EXPECT_TRUE(RecordedEvents().empty());
+  EXPECT_FALSE(ReadStore(28, 4).has_value());
+}
+
+TEST_F(ServerCommandTest, OtpStatusPassesItsCode) {
+  ASSERT_TRUE(Command(Cmd(33, R"({"code":14})")));
+  EXPECT_EQ(RecordedEvents(), (Events{{33, 14}}));
+  EXPECT_FALSE(Command(Cmd(33)));
+}
+
+TEST_F(ServerCommandTest, RefusedEventFailsTheCommand) {
+  SetCallbackResult(false);
+  EXPECT_FALSE(Command(Cmd(24)));
+}
+
+TEST_F(ServerCommandTest, StartUpCallbackServesGeneratorsCreatedWithoutOne) {
+  ICAResponseGen* bare = nullptr;
+  ASSERT_EQ(CreateCAResponseGenObjNew(&bare, nullptr), 1);
+  ASSERT_EQ(bare->Init(), 1);
+  ASSERT_EQ(parser_->OpenMsg(Cmd(29).c_str()), 1);
+  CSPRequest* request = nullptr;
+  ASSERT_EQ(parser_->ParseRequestMsg(&request), 1);
+  CAResponse response{};
+  EXPECT_EQ(bare->CreateResponse(request, &response), 0);  // no callback anywhere
+  ASSERT_EQ(HandleClientAgentCoreStartup(&messaging_test::RecordingCallback), 1);
+  EXPECT_EQ(bare->CreateResponse(request, &response), 1);
+  EXPECT_EQ(RecordedEvents(), (Events{{29, 0}}));
+  bare->FreeResponse(&response);
+  parser_->FreeRequestMsg(request);
+  bare->Deinit();
+  DeleteCAResponseGenObj(bare);
+}
+
+TEST_F(ServerCommandTest, RelayConfigurationIsStoredAsThreeIntervals) {
+  ASSERT_TRUE(Command(Cmd(57, R"({"rpHb":5,"rpFcfg":1440,"rpReg":15})")));
+  const auto stored = ReadStore(57, 12);
+  ASSERT_TRUE(stored.has_value());
+  uint32_t intervals[3] = {};
+  std::memcpy(intervals, stored->data(), sizeof(intervals));
+  EXPECT_EQ(intervals[0], 5u);
+  EXPECT_EQ(intervals[1], 1440u);
+  EXPECT_EQ(intervals[2], 15u);
+  EXPECT_FALSE(Command(Cmd(57, R"({"rpHb":5,"rpFcfg":1440})")));
+}
+
+TEST_F(ServerCommandTest, PolicyCommandWritesThePolicyAndAcknowledgesWithAPayload) {
+  InstallProduct();
+  ASSERT_TRUE(Command(Cmd(12, R"({"version":"v2","features":{"3":"a"}})", 4)));
+  const Json::Value ack = ParseOrNull(AckPayload());
+  EXPECT_TRUE(ack["applied"].asBool());
+  EXPECT_EQ(ack["version"].asString(), "v2");
+  EXPECT_EQ(ParseOrNull(ReadProductFile("policy.json"))["features"]["3"].asString(), "a");
+  EXPECT_EQ(Journal().back()["cmd"].asUInt(), 12u);
+}
+
+TEST_F(ServerCommandTest, PolicyCommandWithoutTheProductIsNotApplied) {
+  ASSERT_TRUE(Command(Cmd(12, R"({"version":"v2"})", 4)));
+  EXPECT_FALSE(ParseOrNull(AckPayload())["applied"].asBool());
+  EXPECT_FALSE(Command(Cmd(12, "[1]", 4)));
+}
+
+TEST_F(ServerCommandTest, GetDataHandsOutTheItemEvenWhenUnchanged) {
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_TRUE(Command(Cmd(3, R"({"dataId":9})", 4)));
+    EXPECT_FALSE(ParseOrNull(AckPayload())["installed"].asBool());
+  }
+  EXPECT_FALSE(Command(Cmd(3, R"({"dataId":4242})", 4)));
+}
+
+TEST_F(ServerCommandTest, EnumerateEndpointsGivesAn104EntryToPush) {
+  ASSERT_TRUE(Command(Cmd(104)));
+  ASSERT_NE(last_response_.record, nullptr);
+  EXPECT_EQ(last_response_.record->id, 104u);
+  EXPECT_TRUE(ParseOrNull(last_response_.record->pszText)["endpoints"].isArray());
+  EXPECT_EQ(last_response_.record->next, nullptr);
+}
+
+TEST_F(ServerCommandTest, PullLogKeepsTheSubUrlAndLeavesTheWorkToTheCore) {
+  EXPECT_FALSE(Command(Cmd(141, R"({"subUrl":"logs/upload"})")));
+  const auto stored = ReadStore(75, 260);
+  ASSERT_TRUE(stored.has_value());
+  EXPECT_STREQ(reinterpret_cast<const char*>(stored->data()), "logs/upload");
+}
+
+TEST_F(ServerCommandTest, BuildLocationsGoIntoTheirRecords) {
+  ASSERT_TRUE(Command(Cmd(20, R"({"uabld":"https://ua/build"})")));
+  auto ua = ReadStore(69, 8192);
+  ASSERT_TRUE(ua.has_value());
+  EXPECT_STREQ(reinterpret_cast<const char*>(ua->data() + 0x1C00), "https://ua/build");
+  EXPECT_FALSE(Command(Cmd(20, R"({"url":"x"})")));
+
+  ASSERT_TRUE(Command(Cmd(39, R"({"url1":"https://cs:443/s1/","url2":"https://cdn/"})")));
+  auto av = ReadStore(40, 8192);
+  ASSERT_TRUE(av.has_value());
+  EXPECT_STREQ(reinterpret_cast<const char*>(av->data() + 0x0800), "https://cs:443/s1/");
+  EXPECT_STREQ(reinterpret_cast<const char*>(av->data() + 0x0400), "https://cdn/");
+}
+
+TEST_F(ServerCommandTest, Command1MakesTheNextProductStatusGoOut) {
+  ASSERT_FALSE(RespondOne(9, 2, 1).empty());
+  ASSERT_EQ(RespondOne(9, 2, 1), "");
+  ASSERT_TRUE(Command(Cmd(1)));
+  EXPECT_FALSE(RespondOne(9, 2, 1).empty());
+}
+
+TEST_F(ServerCommandTest, RegistrationStatusCommandStoresTheStatus) {
+  ASSERT_TRUE(Command(Cmd(109, R"({"status":3})")));
+  EXPECT_EQ(RegStatus(), 3u);
+  EXPECT_TRUE(Command(Cmd(109)));
+}
+
+TEST_F(ServerCommandTest, CommandsTheCoreCarriesOutItselfSucceed) {
+  for (uint32_t id : {2u, 6u, 49u, 107u, 111u, 116u, 117u, 120u, 143u}) EXPECT_TRUE(Command(Cmd(id))) << id;
+  EXPECT_TRUE(RecordedEvents().empty());
+}
+
+TEST_F(ServerCommandTest, OsQueryAcknowledgesWithOsFacts) {
+  ASSERT_TRUE(Command(Cmd(49, R"({"query":"select"})", 4)));
+  const Json::Value ack = ParseOrNull(AckPayload());
+  EXPECT_EQ(ack["query"].asString(), "select");
+  EXPECT_EQ(ack["os"]["name"].asString(), "Linux");
+}
+
+TEST_F(ServerCommandTest, OtherCommandsAreForwardedToAnInstalledProduct) {
+  EXPECT_TRUE(Command(Cmd(7777, R"({"x":1})")));
+  EXPECT_FALSE(std::filesystem::exists(product_folder_ + "product_events.jsonl"));
+  InstallProduct();
+  EXPECT_TRUE(Command(Cmd(7777, R"({"x":1})")));
+  const auto journal = Journal();
+  ASSERT_EQ(journal.size(), 1u);
+  EXPECT_EQ(journal[0]["cmd"].asUInt(), 7777u);
+  EXPECT_EQ(journal[0]["data"]["x"].asInt(), 1);
+  EXPECT_EQ(journal[0]["context"].asInt(), 2);
+}
+
+}  // namespace

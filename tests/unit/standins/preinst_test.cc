@@ -1,0 +1,120 @@
+// The pre-install library under a machine root and an agent root of the
+// test's own: the product counts as installed when its folder exists, and
+// every action leaves a journal line.
+#include <agsuite/agmisc.h>
+#include <agsuite/agpreinst.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "platform/folders.h"
+#include "platform/registry.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char16_t kProductKey[] = u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\avscan.exe";
+
+class PreInstallTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    base_ = fs::temp_directory_path() / ("preinst_test_" + std::to_string(::getpid()) + "_" +
+                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(base_);
+    fs::create_directories(base_ / "machine");
+    fs::create_directories(base_ / "agent");
+    platform::SetMachineRoot((base_ / "machine").string() + "/");
+    ASSERT_EQ(AGMiscSetAgentRoot((base_ / "agent").c_str()), 1);
+  }
+  void TearDown() override {
+    platform::SetMachineRoot("/");
+    fs::remove_all(base_);
+  }
+
+  fs::path DefaultProductFolder() const { return base_ / "machine" / "opt" / "vornex"; }
+  std::string Journal() const {
+    std::ifstream in(base_ / "agent" / "temp" / "agpreinst.log");
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+  void RegisterProductPath(const std::string& folder) {
+    platform::RegistryKey key;
+    ASSERT_EQ(key.CreateKey(platform::RegistryHive::kLocalMachine, kProductKey), 0u);
+    const std::u16string value(folder.begin(), folder.end());
+    ASSERT_EQ(key.WriteString(u"Path", value), 0u);
+  }
+  std::u16string InstallationPath() {
+    char16_t buffer[260] = {};
+    EXPECT_EQ(AGPreInstGetAvInstallationPath(buffer, 260), 1);
+    return buffer;
+  }
+
+  fs::path base_;
+};
+
+TEST_F(PreInstallTest, InstallCreatesTheProductFolderAndRecordsIt) {
+  EXPECT_EQ(AGPreInstIsAvInstalled(), 0);
+  EXPECT_EQ(AGPreInstInstall("https://cdn/a.pkg", "", 1), 1);
+  EXPECT_TRUE(fs::is_directory(DefaultProductFolder()));
+  EXPECT_EQ(AGPreInstIsAvInstalled(), 1);
+  EXPECT_NE(Journal().find("install kind=1 url1=\"https://cdn/a.pkg\" url2=\"\""), std::string::npos) << Journal();
+}
+
+TEST_F(PreInstallTest, InstallationPathIsTheRegisteredFolderOrTheDefault) {
+  const std::string machine = (base_ / "machine").string();
+  EXPECT_EQ(InstallationPath(), fs::path(machine + "/opt/vornex/").u16string());
+  RegisterProductPath(machine + "/Program Files/Vornex");
+  EXPECT_EQ(InstallationPath(), fs::path(machine + "/Program Files/Vornex/").u16string());
+
+  char16_t small[4];
+  EXPECT_EQ(AGPreInstGetAvInstallationPath(small, 4), 0);
+  EXPECT_EQ(AGPreInstGetAvInstallationPath(nullptr, 260), 0);
+}
+
+TEST_F(PreInstallTest, UninstallRemovesTheProductFolderOnly) {
+  ASSERT_EQ(AGPreInstInstall(nullptr, nullptr, 0), 1);
+  std::ofstream(DefaultProductFolder() / "avscan") << "binary";
+  std::ofstream(base_ / "machine" / "opt" / "other") << "keep";
+  EXPECT_EQ(AGPreInstUninstall(), 1);
+  EXPECT_FALSE(fs::exists(DefaultProductFolder()));
+  EXPECT_TRUE(fs::exists(base_ / "machine" / "opt" / "other"));
+  EXPECT_EQ(AGPreInstIsAvInstalled(), 0);
+  EXPECT_NE(Journal().find("uninstall folder="), std::string::npos);
+  // Nothing installed: nothing to do, and that is no failure.
+  EXPECT_EQ(AGPreInstUninstall(), 1);
+}
+
+TEST_F(PreInstallTest, UninstallNeverRemovesAnythingOutsideTheMachineRoot) {
+  const fs::path outside = base_ / "elsewhere";
+  fs::create_directories(outside);
+  RegisterProductPath(outside.string());
+  EXPECT_EQ(AGPreInstIsAvInstalled(), 1);
+  EXPECT_EQ(AGPreInstUninstall(), 0);
+  EXPECT_TRUE(fs::is_directory(outside));
+  EXPECT_NE(Journal().find("refused"), std::string::npos);
+
+  RegisterProductPath((base_ / "machine").string());  // the machine root itself
+  EXPECT_EQ(AGPreInstUninstall(), 0);
+  EXPECT_TRUE(fs::is_directory(base_ / "machine"));
+}
+
+TEST_F(PreInstallTest, CleanUpCheckFollowsTheInPlaceMarker) {
+  EXPECT_EQ(PreInstallCleanUpCheck(), 0);
+  fs::create_directories(base_ / "agent" / "temp");
+  std::ofstream(base_ / "agent" / "temp" / "preinst_inplace") << "";
+  EXPECT_EQ(PreInstallCleanUpCheck(), 1);
+}
+
+TEST_F(PreInstallTest, BuildDownloaderLaunchFailsWhenItIsNotBesideTheLibrary) {
+  // The test build has no "agbldn" program beside the libraries.
+  EXPECT_EQ(LaunchBuildDownloader("https://cdn/1", "https://cdn/2"), 0);
+  EXPECT_NE(Journal().find("\"https://cdn/1\" \"https://cdn/2\" failed"), std::string::npos) << Journal();
+}
+
+}  // namespace

@@ -1,0 +1,81 @@
+// Surroundings for tests that run the task-performer pool: the messaging
+// environment with a tenant file, a transport that hands every performer the
+// same RP client mock, a clean passive-notification registry, and helpers to
+// wait for the pool to go idle without sleeping.
+#pragma once
+
+#include <gmock/gmock.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "core/rpclcore/passive_notifications.h"
+#include "core/rpclcore/task_pool.h"
+#include "tests/unit/mocks/messaging_env.h"
+
+// A door that threads wait at until the test opens it.
+class Gate {
+ public:
+  void Wait() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    ++waiting_;
+    changed_.notify_all();
+    changed_.wait(lock, [this] { return open_; });
+  }
+  void WaitForWaiting(int n) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return waiting_ >= n; });
+  }
+  void Open() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    open_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int waiting_ = 0;
+  bool open_ = false;
+};
+
+struct FakeCsClientObject : ICSClient {};
+
+class PoolTest : public ::testing::Test {
+ protected:
+  PoolTest() {
+    using ::testing::_;
+    using ::testing::DoAll;
+    using ::testing::Return;
+    using ::testing::SetArgPointee;
+    RpResetPassiveNotificationRegistry();
+    env.WriteTenantJson(R"({"tenantId":"T","locale":"en","csUrl":"u","csAppNm":"a","csSrvCl":"c","csSrvRp":"r",
+      "csSrvNe":"n","csSrvPo":"p","csSrvGn":"g","csPrtNo":443})");
+    ON_CALL(env.transport, CreateCSClientObject(_, _)).WillByDefault(DoAll(SetArgPointee<0>(&csClient), Return(1)));
+    ON_CALL(env.transport, CreateRPClientObject(_, _, _, _))
+        .WillByDefault(DoAll(SetArgPointee<1>(&env.rpClient), Return(1)));
+    ON_CALL(env.transport, FreeRPClientObject(_, _)).WillByDefault(Return(1));
+    ON_CALL(env.rpClient, InitCSClient(_)).WillByDefault(Return(1));
+  }
+  ~PoolTest() override {
+    StopRpTaskPerformerThreadPool();
+    RpResetPassiveNotificationRegistry();
+  }
+
+  // Both performers are back in their wait with nothing queued: every task
+  // taken so far has been performed.
+  static void WaitUntilIdle() {
+    CTaskQueue* queue = GetRpTaskQueue();
+    while (queue->count() != 0 || queue->waiterCount() != 2) std::this_thread::yield();
+  }
+
+  static void* HeapCopy(const std::vector<uint8_t>& bytes) {
+    void* block = std::malloc(bytes.size());
+    std::memcpy(block, bytes.data(), bytes.size());
+    return block;
+  }
+
+  FakeCsClientObject csClient;
+  MessagingEnv env;
+};

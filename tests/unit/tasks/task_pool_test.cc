@@ -1,0 +1,190 @@
+// The task-performer pool: start/stop, silent drops, the uninstall task, the
+// resend of pending records with their leases, and a clean stop that loses
+// nothing still queued.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "core/casupp/pending_leases.h"
+#include "core/casupp/pending_records.h"
+#include "core/siblings/client_store.h"
+#include "tests/unit/tasks/pool_test_env.h"
+
+using ::testing::_;
+using ::testing::Invoke;
+using ::testing::Return;
+
+TEST_F(PoolTest, StartTwiceStopTwiceAndBothThreadsLeave) {
+  ASSERT_TRUE(StartRpTaskPerformerThreadPool()) << env.log.Dump();
+  EXPECT_TRUE(StartRpTaskPerformerThreadPool());
+  EXPECT_TRUE(env.log.Contains("Task performer thread pool ALREADY STARTED!!"));
+  ASSERT_NE(GetRpTaskQueue(), nullptr);
+  WaitUntilIdle();
+  EXPECT_TRUE(StopRpTaskPerformerThreadPool());
+  EXPECT_EQ(GetRpTaskQueue(), nullptr);
+  EXPECT_EQ(env.log.Count("WaitAndRemove() failed. Breaking off from thread pool loop..."), 2u);
+  EXPECT_EQ(env.log.Count("Out of RP thread pool loop..."), 2u);
+  EXPECT_TRUE(StopRpTaskPerformerThreadPool());
+  EXPECT_TRUE(env.log.Contains("Task performer thread pool ALREADY STOPPED!!"));
+}
+
+TEST_F(PoolTest, AddTaskInQWithoutQueue) {
+  EXPECT_FALSE(AddTaskInQ(nullptr, 0, CS_CLIENT_TASKQ_FETCH_AND_APPLY_POLICY));
+  EXPECT_TRUE(env.log.Contains("g_pRpTaskQ is NULL."));
+}
+
+TEST_F(PoolTest, PerformerWithoutRpObjectEndsAtOnce) {
+  EXPECT_CALL(env.transport, CreateCSClientObject(_, _)).WillRepeatedly(Return(0));
+  CTaskQueue queue;
+  ASSERT_TRUE(queue.create(4));
+  EXPECT_EQ(RpTaskPerformerThread(&queue), 1u);
+  EXPECT_TRUE(env.log.Contains("RP object creation failed."));
+  EXPECT_EQ(RpTaskPerformerThread(nullptr), 1u);
+}
+
+TEST_F(PoolTest, UnknownIdsAreDroppedWithoutAWord) {
+  ASSERT_TRUE(StartRpTaskPerformerThreadPool());
+  env.log.Clear();
+  for (uint8_t id : {4, 11, 121}) ASSERT_TRUE(AddTaskInQ(GetRpTaskQueue(), 0, id));
+  WaitUntilIdle();
+  EXPECT_FALSE(env.log.Contains("CS TASK"));
+  EXPECT_FALSE(env.log.Contains("failed"));
+}
+
+TEST_F(PoolTest, UninstallTaskWithoutGuidSendsNothing) {
+  EXPECT_CALL(env.rpClient, SendCommandAck(_, _)).Times(0);
+  EXPECT_CALL(env.preinst, AGPreInstUninstall()).Times(0);
+  ASSERT_TRUE(StartRpTaskPerformerThreadPool());
+  ASSERT_TRUE(GetRpTaskQueue()->append({CS_CLIENT_TASKQ_UNINSTALL_CLIENT, 0}, true));
+  WaitUntilIdle();
+  EXPECT_TRUE(env.log.Contains("Invalid command guid"));
+}
+
+TEST_F(PoolTest, UninstallTaskAcknowledgesWithTruncatedGuid) {
+  CmdAck sent{};
+  EXPECT_CALL(env.preinst, AGPreInstUninstall()).WillOnce(Return(1));
+  EXPECT_CALL(env.rpClient, SendCommandAck(_, _)).WillOnce(Invoke([&](const CmdAck* ack, ServerResponse**) {
+    sent = *ack;
+    return uint8_t{1};
+  }));
+  EXPECT_CALL(env.rpClient, UnRegisterFromRP()).WillOnce(Return(0));
+  ASSERT_TRUE(StartRpTaskPerformerThreadPool());
+  const std::string guid(150, 'a');
+  ASSERT_TRUE(AddTaskWithBlockInQ(GetRpTaskQueue(), CS_CLIENT_TASKQ_UNINSTALL_CLIENT, strdup(guid.c_str())));
+  WaitUntilIdle();
+  EXPECT_EQ(sent.dwCmdId, 107u);
+  EXPECT_EQ(std::string(sent.szCmdGuid), guid.substr(0, 99));
+  EXPECT_EQ(sent.dwStatus, kCmdAckDone);
+  EXPECT_EQ(sent.byRetry, 0);
+  EXPECT_EQ(sent.byLeading, 1);
+  EXPECT_EQ(sent.pszAckPayload, nullptr);
+  EXPECT_TRUE(env.log.Contains("UnRegisterFromRP failed"));
+}
+
+TEST_F(PoolTest, UnsentUninstallAckIsStoredWithFailedStatus) {
+  EXPECT_CALL(env.preinst, AGPreInstUninstall()).WillOnce(Return(0));
+  EXPECT_CALL(env.rpClient, SendCommandAck(_, _)).WillOnce(Return(0));
+  ASSERT_TRUE(StartRpTaskPerformerThreadPool());
+  ASSERT_TRUE(AddTaskWithBlockInQ(GetRpTaskQueue(), CS_CLIENT_TASKQ_UNINSTALL_CLIENT, strdup("cmd-guid")));
+  WaitUntilIdle();
+  EXPECT_TRUE(env.log.Contains("SendCommandAck failed for client uninstall"));
+  const auto stored = env.support.PendingInList(14);
+  ASSERT_EQ(stored.size(), 1u);
+  const auto ack = ParsePendingCommandAck(stored[0].data.data(), stored[0].data.size());
+  ASSERT_TRUE(ack);
+  EXPECT_EQ(ack->guid, "cmd-guid");
+  EXPECT_EQ(ack->status, kCmdAckFailed);
+}
+
+// What the heartbeat's follow-up work does with a stored record: lease it and
+// queue a heap copy.
+static bool QueueStoredRecord(uint8_t taskId) {
+  CLPendingTaskList* list = nullptr;
+  if (!GetClientPendingTasks(&list) || list == nullptr || list->dwCount != 1) return false;
+  void* block = std::malloc(list->pTasks[0].dwSize);
+  std::memcpy(block, list->pTasks[0].pData, list->pTasks[0].dwSize);
+  RememberPendingLease(block, list->pTasks[0].qwRecordId);
+  FreeClientPendingTasks(list);
+  if (AddTaskWithBlockInQ(GetRpTaskQueue(), taskId, block)) return true;
+  ReturnPendingLease(block);
+  std::free(block);
+  return false;
+}
+
+TEST_F(PoolTest, ResentNotificationCompletesItsLease) {
+  const uint64_t id = env.support.AddPending(15, SerialisePendingNotification({28, 137, "{\"a\":1}"}));
+  EXPECT_CALL(env.rpClient, SendNotification(28, 137, ::testing::StrEq("{\"a\":1}"), _)).WillOnce(Return(1));
+  ASSERT_TRUE(StartRpTaskPerformerThreadPool());
+  ASSERT_TRUE(QueueStoredRecord(CS_CLIENT_TASKQ_SEND_PENDING_CLIENT_NOTIFICATION));
+  WaitUntilIdle();
+  for (const auto& r : env.support.Pending()) EXPECT_NE(r.id, id);
+  EXPECT_TRUE(env.support.Pending().empty());
+}
+
+TEST_F(PoolTest, UnsentPendingAckIsStoredAgainAsANewRecord) {
+  CmdAck ack{};
+  ack.dwCmdId = 20;
+  std::strcpy(ack.szCmdGuid, "g-20");
+  ack.dwStatus = 1;
+  char payload[] = "{\"r\":0}";
+  ack.pszAckPayload = payload;
+  const uint64_t id = env.support.AddPending(14, SerialisePendingCommandAck(ack));
+  std::string sentPayload;
+  EXPECT_CALL(env.rpClient, SendCommandAck(_, _)).WillOnce(Invoke([&](const CmdAck* a, ServerResponse**) {
+    sentPayload = a->pszAckPayload ? a->pszAckPayload : "";
+    return uint8_t{0};
+  }));
+  ASSERT_TRUE(StartRpTaskPerformerThreadPool());
+  ASSERT_TRUE(QueueStoredRecord(CS_CLIENT_TASKQ_SEND_PENDING_COMMAND_ACK));
+  WaitUntilIdle();
+  EXPECT_EQ(sentPayload, "{\"r\":0}");
+  EXPECT_TRUE(env.log.Contains("SendCommandAck failed for 20 command"));
+  const auto stored = env.support.Pending();
+  ASSERT_EQ(stored.size(), 1u);
+  EXPECT_NE(stored[0].id, id);
+  EXPECT_FALSE(stored[0].leased);
+}
+
+TEST_F(PoolTest, StopReleasesQueuedBlocksAndReturnsTheirLeases) {
+  Gate gate;
+  EXPECT_CALL(env.preinst, AGPreInstUninstall()).Times(2).WillRepeatedly(Invoke([&] {
+    gate.Wait();
+    return uint8_t{1};
+  }));
+  ASSERT_TRUE(StartRpTaskPerformerThreadPool());
+  // Both performers busy, so the next entry stays queued.
+  ASSERT_TRUE(AddTaskInQ(GetRpTaskQueue(), 0, CS_CLIENT_TASKQ_UNINSTALL_CLIENT_SILENTLY));
+  ASSERT_TRUE(AddTaskInQ(GetRpTaskQueue(), 1, CS_CLIENT_TASKQ_UNINSTALL_CLIENT_SILENTLY));
+  gate.WaitForWaiting(2);
+  env.support.AddPending(15, SerialisePendingNotification({28, 16, "{}"}));
+  ASSERT_TRUE(QueueStoredRecord(CS_CLIENT_TASKQ_SEND_PENDING_CLIENT_NOTIFICATION));
+  EXPECT_EQ(env.support.LeasedCount(), 1u);
+
+  std::thread stopper([] { StopRpTaskPerformerThreadPool(); });
+  while (env.support.LeasedCount() != 0) std::this_thread::yield();
+  gate.Open();
+  stopper.join();
+  // Kept, unleased, for the next heartbeat to queue again.
+  ASSERT_EQ(env.support.PendingInList(15).size(), 1u);
+  EXPECT_FALSE(env.support.PendingInList(15)[0].leased);
+}
+
+TEST_F(PoolTest, ReactivateRebuildsTheThreadsRpObject) {
+  ::testing::NiceMock<MockRpClient> rebuilt;
+  ON_CALL(rebuilt, InitCSClient(_)).WillByDefault(Return(1));
+  ON_CALL(rebuilt, SetRPMode(_)).WillByDefault(Return(1));
+  ASSERT_TRUE(StartRpTaskPerformerThreadPool());
+  WaitUntilIdle();
+  EXPECT_CALL(env.transport, CreateRPClientObject(_, _, _, _))
+      .WillRepeatedly(::testing::DoAll(::testing::SetArgPointee<1>(&rebuilt), Return(1)));
+  const uint32_t reactivate = CA_THREAD_PASSIVE_NOTIFICATION_REACTIVATE_CLIENT;
+  ASSERT_TRUE(RpUpdatePassiveNotificationForAllThreads(&reactivate, false));
+  EXPECT_CALL(rebuilt, SendNotification(28, 137, _, _)).WillOnce(Return(1));
+  EXPECT_CALL(rebuilt, SendNotification(28, 16, _, _)).WillOnce(Return(1));
+  ASSERT_TRUE(AddTaskInQ(GetRpTaskQueue(), 30, CS_CLIENT_TASKQ_DISCONNECT_CLIENT));
+  WaitUntilIdle();
+  EXPECT_TRUE(env.log.Contains("Passive notification: client reactivate"));
+  EXPECT_TRUE(env.log.Contains(" Action ID : 30"));
+  StopRpTaskPerformerThreadPool();
+}

@@ -1,0 +1,110 @@
+// URLs built from the connection record, and the proxy record read from the
+// support library's layout.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "suite/agtransport/endpoint.h"
+#include "suite/agtransport/support_environment.h"
+#include "transport_fixture.h"
+
+namespace transport_test {
+namespace {
+
+using agtransport::BuildUrl;
+using agtransport::ConnectionSettings;
+using agtransport::Operation;
+
+std::string Url(const ConnectionSettings& settings, Operation operation, uint32_t kind = 2, bool relay = false) {
+  std::string error;
+  const std::optional<std::string> url = BuildUrl(settings, operation, kind, relay, &error);
+  return url ? *url : "error: " + error;
+}
+
+ConnectionSettings Settings(const std::string& server_url) {
+  CSConnectionInfo info = MakeConnectionInfo("", 8443, 3128);
+  std::memset(info.szServerUrl, 0, sizeof(info.szServerUrl));
+  std::strncpy(info.szServerUrl, server_url.c_str(), sizeof(info.szServerUrl) - 1);
+  std::strcpy(info.szRelayAddress, "relay.lan");
+  return ConnectionSettings::FromRecord(info);
+}
+
+TEST(Endpoint, EachOperationHasItsService) {
+  const ConnectionSettings settings = Settings("https://cs.example.com");
+  EXPECT_EQ(Url(settings, Operation::kRegister), "https://cs.example.com:8443/agsrv/ClientSvc/register");
+  EXPECT_EQ(Url(settings, Operation::kClientData, 2), "https://cs.example.com:8443/agsrv/ClientSvc/clientdata");
+  EXPECT_EQ(Url(settings, Operation::kClientData, 10), "https://cs.example.com:8443/agsrv/PolicySvc/clientdata");
+  EXPECT_EQ(Url(settings, Operation::kClientData, 3), "https://cs.example.com:8443/agsrv/GeneralSvc/clientdata");
+  EXPECT_EQ(Url(settings, Operation::kNotification), "https://cs.example.com:8443/agsrv/NotifySvc/notification");
+  EXPECT_EQ(Url(settings, Operation::kCommandAck), "https://cs.example.com:8443/agsrv/NotifySvc/ack");
+  EXPECT_EQ(Url(settings, Operation::kRelayConfig), "https://cs.example.com:8443/agsrv/RelaySvc/rpconfig");
+  EXPECT_EQ(Url(settings, Operation::kUnregister, 2, true), "http://relay.lan:3128/agsrv/RelaySvc/unregister");
+}
+
+TEST(Endpoint, SchemeHostPortAndPathOfTheServerUrl) {
+  EXPECT_EQ(Url(Settings("cs.example.com"), Operation::kRegister), "https://cs.example.com:8443/agsrv/ClientSvc/register");
+  EXPECT_EQ(Url(Settings("HTTP://cs:80/"), Operation::kRegister), "http://cs:8443/agsrv/ClientSvc/register");
+  EXPECT_EQ(Url(Settings("https://cs/tenant/a/"), Operation::kRegister),
+            "https://cs:8443/tenant/a/agsrv/ClientSvc/register");
+  EXPECT_EQ(Url(Settings("https://[::1]:99"), Operation::kRegister), "https://[::1]:8443/agsrv/ClientSvc/register");
+}
+
+TEST(Endpoint, RefusesAddressesThatWouldChangeTheRequest) {
+  for (const char* bad : {"ftp://cs", "https://user@cs", "https://cs/a b", "https://cs?x=1", "https://", "cs\r\nX: y"}) {
+    EXPECT_EQ(Url(Settings(bad), Operation::kRegister).rfind("error: ", 0), 0u) << bad;
+  }
+}
+
+TEST(Endpoint, TextsAreCutAtTheirFieldWidth) {
+  CSConnectionInfo info = MakeConnectionInfo("", 1);
+  std::memset(info.szTenantId, 'T', sizeof(info.szTenantId));  // 40 bytes, no terminator
+  std::memset(info.szLocale, 'L', sizeof(info.szLocale));
+  const ConnectionSettings settings = ConnectionSettings::FromRecord(info);
+  EXPECT_EQ(settings.tenant_id, std::string(39, 'T'));
+  EXPECT_EQ(settings.locale, std::string(5, 'L'));
+}
+
+TEST(Endpoint, RelayNeedsAddressAndPort) {
+  CSConnectionInfo info = MakeConnectionInfo("", 1, 0);
+  std::strcpy(info.szRelayAddress, "relay");
+  EXPECT_FALSE(ConnectionSettings::FromRecord(info).HasRelay());
+  info.wRelayPort = 8080;
+  EXPECT_TRUE(ConnectionSettings::FromRecord(info).HasRelay());
+}
+
+void PutWide(AgProxySettings& record, size_t offset, const std::u16string& text) {
+  std::memcpy(reinterpret_cast<char*>(&record) + offset, text.data(), text.size() * sizeof(char16_t));
+}
+
+TEST(ProxyRecord, EnabledRecordGivesHostPortAndCredentials) {
+  AgProxySettings record{};
+  record.bProxyEnabled = 1;
+  record.dwProxyPort = 3128;
+  PutWide(record, offsetof(AgProxySettings, szProxyServer), u"proxy.lan");
+  PutWide(record, offsetof(AgProxySettings, szProxyUser), u"us\u00e9r");
+  PutWide(record, offsetof(AgProxySettings, szProxyPassword), u"secret");
+  const std::optional<agtransport::ProxySettings> proxy = agtransport::ProxyFromRecord(record);
+  ASSERT_TRUE(proxy.has_value());
+  EXPECT_EQ(proxy->host, "proxy.lan");
+  EXPECT_EQ(proxy->port, 3128u);
+  EXPECT_EQ(proxy->user, "us\xc3\xa9r");
+  EXPECT_EQ(proxy->password, "secret");
+
+  record.bProxyEnabled = 0;
+  EXPECT_FALSE(agtransport::ProxyFromRecord(record).has_value());
+}
+
+TEST(ProxyRecord, UnusableRecordMeansNoProxy) {
+  AgProxySettings record{};
+  record.bProxyEnabled = 1;
+  EXPECT_FALSE(agtransport::ProxyFromRecord(record).has_value()) << "no server";
+  PutWide(record, offsetof(AgProxySettings, szProxyServer), std::u16string(1, char16_t{0xD800}));  // lone surrogate
+  EXPECT_FALSE(agtransport::ProxyFromRecord(record).has_value());
+  // A server text filling its whole field has no terminator and is still read.
+  PutWide(record, offsetof(AgProxySettings, szProxyServer), std::u16string(260, u'p'));
+  ASSERT_TRUE(agtransport::ProxyFromRecord(record).has_value());
+  EXPECT_EQ(agtransport::ProxyFromRecord(record)->host.size(), 260u);
+}
+
+}  // namespace
+}  // namespace transport_test

@@ -1,0 +1,293 @@
+// Every RP client operation against the simulator: what reaches the server
+// (journal), what comes back to the core (ServerResponse), and the connection
+// state reported after each exchange.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <json/json.h>
+
+#include <cstring>
+
+#include "transport_fixture.h"
+
+namespace transport_test {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+Json::Value ParseText(const char* text) {
+  Json::Value value;
+  Json::CharReaderBuilder builder;
+  std::string errors;
+  std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+  EXPECT_TRUE(reader->parse(text, text + std::strlen(text), &value, &errors)) << text;
+  return value;
+}
+
+std::vector<uint32_t> ErrorCodes(const ServerResponse* response) {
+  return std::vector<uint32_t>(response->pErrorCodes, response->pErrorCodes + response->dwErrorCount);
+}
+
+class RpClientTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NO_FATAL_FAILURE(server_.Start({"--relay-intervals", "15,1440,20"}));
+    client_ = MakeClient(environment_);
+    const CSConnectionInfo info = MakeConnectionInfo("http://", server_.port(), server_.relay_port());
+    ASSERT_EQ(client_->InitCSClient(&info), 1);
+  }
+
+  bool Heartbeat(ResponseHolder& holder) {
+    const char* json = R"([{"payload":{"hb":1}}])";
+    const ClientDataRecord record{2, 1, json};
+    return client_->SetClientData(&record, 118, holder.slot(), 1) == 1;
+  }
+
+  Cssim server_;
+  FakeEnvironment environment_;
+  std::unique_ptr<agtransport::RpClient> client_;
+};
+
+TEST_F(RpClientTest, RegisterDeliversTheMessageWithTheClientIdentity) {
+  ResponseHolder holder(*client_);
+  ASSERT_EQ(client_->Register(R"([{"payload":{"os":"linux"}}])", holder.slot()), 1);
+  EXPECT_EQ(holder->bSuccess, 1);
+  EXPECT_EQ(holder->dwErrorCount, 0u);
+  EXPECT_EQ(holder->pCommands, nullptr);
+
+  const std::vector<Json::Value> journal = server_.Journal("register");
+  ASSERT_EQ(journal.size(), 1u);
+  EXPECT_EQ(journal[0]["service"], "ClientSvc");
+  EXPECT_EQ(journal[0]["listener"], "direct");
+  EXPECT_EQ(journal[0]["clientGuid"], kClientGuid);
+  EXPECT_EQ(journal[0]["tenantId"], kTenantId);
+  EXPECT_EQ(journal[0]["payload"][0]["payload"]["os"], "linux");
+  EXPECT_THAT(environment_.reported(), ElementsAre(agtransport::kConnectionDirect));
+}
+
+TEST_F(RpClientTest, RefusedRegistrationComesBackWithError101) {
+  server_.Post("/admin/registration", R"({"refuse":true})");
+  ResponseHolder holder(*client_);
+  ASSERT_EQ(client_->Register(R"([{"payload":{}}])", holder.slot()), 1);
+  EXPECT_EQ(holder->bSuccess, 0);
+  EXPECT_THAT(ErrorCodes(holder.response), ElementsAre(101u));
+}
+
+TEST_F(RpClientTest, HeartbeatBringsQueuedCommandsInOrderOnce) {
+  server_.QueueCommand(kClientGuid, 12, R"(,"guid":"cmd-guid-1","leading":7)");
+  server_.QueueCommand(kClientGuid, 20);
+  {
+    ResponseHolder holder(*client_);
+    ASSERT_TRUE(Heartbeat(holder));
+    ASSERT_EQ(holder->dwCommandCount, 2u);
+    const ServerCommandEntry& first = holder->pCommands[0];
+    EXPECT_EQ(first.dwLeading, 7u);
+    EXPECT_STREQ(first.pszCmdGuid, "cmd-guid-1");
+    const Json::Value command = ParseText(first.pszCommandJson);
+    EXPECT_EQ(command["cmd"]["id"], 12);
+    EXPECT_TRUE(command["cmd"]["context"].isObject());
+    EXPECT_EQ(ParseText(holder->pCommands[1].pszCommandJson)["cmd"]["id"], 20);
+    EXPECT_GT(std::strlen(holder->pCommands[1].pszCmdGuid), 0u) << "server-made GUID";
+  }
+  ResponseHolder again(*client_);
+  ASSERT_TRUE(Heartbeat(again));
+  EXPECT_EQ(again->pCommands, nullptr);
+  EXPECT_EQ(again->dwCommandCount, 0u);
+
+  const std::vector<Json::Value> journal = server_.Journal("clientdata");
+  ASSERT_EQ(journal.size(), 2u);
+  EXPECT_EQ(journal[0]["dataId"], 118);
+  EXPECT_EQ(journal[0]["dataType"], 2);
+  EXPECT_EQ(journal[0]["flag"], 1);
+  EXPECT_EQ(journal[0]["payload"][0]["payload"]["hb"], 1);
+}
+
+TEST_F(RpClientTest, ClientDataGoesToTheServiceOfItsKind) {
+  const std::vector<std::pair<uint32_t, std::string>> cases = {
+      {2, "ClientSvc"}, {4, "ClientSvc"}, {10, "PolicySvc"}, {3, "GeneralSvc"}, {23, "GeneralSvc"}};
+  for (const auto& [kind, service] : cases) {
+    const ClientDataRecord record{kind, 1, R"([{"payload":{}}])"};
+    ResponseHolder holder(*client_);
+    ASSERT_EQ(client_->SetClientData(&record, 104, holder.slot(), 0), 1) << kind;
+    EXPECT_EQ(server_.Journal("clientdata").back()["service"], service) << kind;
+  }
+}
+
+TEST_F(RpClientTest, AcknowledgementCarriesTheRecordWithItsGuidCutTo99Characters) {
+  CmdAck ack{};
+  ack.dwCmdId = 12;
+  std::memset(ack.szCmdGuid, 'g', sizeof(ack.szCmdGuid));  // no terminator inside the field
+  ack.dwStatus = kCmdAckFailed;
+  ack.byRetry = 2;
+  ack.byLeading = 7;
+  char payload[] = R"({"result":"done"})";
+  ack.pszAckPayload = payload;
+  ResponseHolder holder(*client_);
+  ASSERT_EQ(client_->SendCommandAck(&ack, holder.slot()), 1);
+  EXPECT_EQ(holder->bSuccess, 1);
+
+  const std::vector<Json::Value> journal = server_.Journal("ack");
+  ASSERT_EQ(journal.size(), 1u);
+  EXPECT_EQ(journal[0]["service"], "NotifySvc");
+  EXPECT_EQ(journal[0]["cmdId"], 12);
+  EXPECT_EQ(journal[0]["cmdGuid"], std::string(99, 'g'));
+  EXPECT_EQ(journal[0]["status"], 2);
+  EXPECT_EQ(journal[0]["retry"], 2);
+  EXPECT_EQ(journal[0]["leading"], 7);
+  EXPECT_EQ(journal[0]["payload"]["result"], "done");
+}
+
+TEST_F(RpClientTest, NotificationWithoutTextIsSentWithNullPayload) {
+  ResponseHolder holder(*client_);
+  ASSERT_EQ(client_->SendNotification(24, 112, "", holder.slot()), 1);
+  const std::vector<Json::Value> journal = server_.Journal("notification");
+  ASSERT_EQ(journal.size(), 1u);
+  EXPECT_EQ(journal[0]["service"], "NotifySvc");
+  EXPECT_EQ(journal[0]["kind"], 24);
+  EXPECT_EQ(journal[0]["dataId"], 112);
+  EXPECT_TRUE(journal[0]["payload"].isNull());
+}
+
+TEST_F(RpClientTest, ServerErrorCodesReachTheCallerInServerOrder) {
+  server_.Fail(R"({"count":1,"operation":"clientdata","errorCodes":[20016,20039]})");
+  ResponseHolder holder(*client_);
+  ASSERT_TRUE(Heartbeat(holder));
+  EXPECT_EQ(holder->bSuccess, 0);
+  EXPECT_THAT(ErrorCodes(holder.response), ElementsAre(20016u, 20039u));
+  // The fault was for one response only.
+  ResponseHolder next(*client_);
+  ASSERT_TRUE(Heartbeat(next));
+  EXPECT_EQ(next->bSuccess, 1);
+}
+
+TEST_F(RpClientTest, FaultLimitedToAcknowledgementsLeavesOtherOperationsAlone) {
+  server_.Fail(R"({"count":1,"operation":"ack","errorCodes":[5]})");
+  ResponseHolder heartbeat(*client_);
+  ASSERT_TRUE(Heartbeat(heartbeat));
+  EXPECT_EQ(heartbeat->bSuccess, 1);
+  CmdAck ack{};
+  ack.dwCmdId = 1;
+  ack.dwStatus = kCmdAckDone;
+  ResponseHolder holder(*client_);
+  ASSERT_EQ(client_->SendCommandAck(&ack, holder.slot()), 1);
+  EXPECT_EQ(holder->bSuccess, 0);
+  EXPECT_THAT(ErrorCodes(holder.response), ElementsAre(5u));
+}
+
+TEST_F(RpClientTest, RelayModeSendsThroughTheRelayAndBack) {
+  ASSERT_EQ(client_->SetRPMode(1), 1);
+  {
+    ResponseHolder holder(*client_);
+    ASSERT_EQ(client_->GetRPConfig(holder.slot()), 1);
+    ASSERT_EQ(holder->dwCommandCount, 1u);
+    const Json::Value command = ParseText(holder->pCommands[0].pszCommandJson);
+    EXPECT_EQ(command["cmd"]["id"], 57);
+    EXPECT_EQ(command["cmd"]["data"]["rpHb"], 15);
+    EXPECT_EQ(command["cmd"]["data"]["rpFcfg"], 1440);
+    EXPECT_EQ(command["cmd"]["data"]["rpReg"], 20);
+  }
+  ASSERT_EQ(client_->SetRPMode(0), 1);
+  ResponseHolder holder(*client_);
+  ASSERT_TRUE(Heartbeat(holder));
+
+  const std::vector<Json::Value> journal = server_.Journal();
+  ASSERT_EQ(journal.size(), 2u);
+  EXPECT_EQ(journal[0]["operation"], "rpconfig");
+  EXPECT_EQ(journal[0]["service"], "RelaySvc");
+  EXPECT_EQ(journal[0]["listener"], "relay");
+  EXPECT_EQ(journal[1]["listener"], "direct");
+  EXPECT_THAT(environment_.reported(),
+              ElementsAre(agtransport::kConnectionViaRelay, agtransport::kConnectionDirect));
+}
+
+TEST_F(RpClientTest, RelayModeWithoutRelayAddressStaysDirect) {
+  auto client = MakeClient(environment_);
+  const CSConnectionInfo info = MakeConnectionInfo("http://", server_.port());
+  ASSERT_EQ(client->InitCSClient(&info), 1);
+  EXPECT_EQ(client->SetRPMode(1), 0);
+  ResponseHolder holder(*client);
+  ASSERT_EQ(client->GetRPConfig(holder.slot()), 1);
+  EXPECT_EQ(server_.Journal("rpconfig").back()["listener"], "direct");
+}
+
+TEST_F(RpClientTest, UnregisterGoesToTheRelayAndReportsTheServersVerdict) {
+  EXPECT_EQ(client_->UnRegisterFromRP(), 1);
+  const std::vector<Json::Value> journal = server_.Journal("unregister");
+  ASSERT_EQ(journal.size(), 1u);
+  EXPECT_EQ(journal[0]["listener"], "relay");
+  EXPECT_EQ(journal[0]["service"], "RelaySvc");
+
+  server_.Fail(R"({"count":1,"operation":"unregister","errorCodes":[20016]})");
+  EXPECT_EQ(client_->UnRegisterFromRP(), 0);
+}
+
+TEST_F(RpClientTest, OperationsFailWithoutConnectionRecord) {
+  LogCapture log;
+  auto client = MakeClient(environment_);
+  ResponseHolder holder(*client);
+  EXPECT_EQ(client->Register("[]", holder.slot()), 0);
+  EXPECT_EQ(holder.response, nullptr);
+  EXPECT_TRUE(log.Contains("register called before InitCSClient")) << log.All();
+
+  EXPECT_EQ(client_->DeInitializeRPClient(), 1);
+  EXPECT_EQ(client_->GetRPConfig(holder.slot()), 0);
+  EXPECT_THAT(server_.Journal(), IsEmpty());
+}
+
+TEST_F(RpClientTest, MissingArgumentsFailWithoutSending) {
+  ServerResponse* response = nullptr;
+  EXPECT_EQ(client_->InitCSClient(nullptr), 0);
+  EXPECT_EQ(client_->Register("[]", nullptr), 0);
+  EXPECT_EQ(client_->SendCommandAck(nullptr, &response), 0);
+  EXPECT_EQ(client_->SetClientData(nullptr, 118, &response, 0), 0);
+  EXPECT_EQ(client_->SendNotification(28, 138, "{}", nullptr), 0);
+  EXPECT_EQ(client_->GetRPConfig(nullptr), 0);
+  EXPECT_EQ(client_->FreeServerResponse(nullptr), 0);
+  EXPECT_EQ(response, nullptr);
+  EXPECT_THAT(server_.Journal(), IsEmpty());
+}
+
+TEST_F(RpClientTest, TextThatIsNotJsonIsNotSent) {
+  LogCapture log;
+  ResponseHolder holder(*client_);
+  EXPECT_EQ(client_->SendNotification(28, 138, "{\"a\":", holder.slot()), 0);
+  EXPECT_TRUE(log.Contains("notification 138 is not JSON")) << log.All();
+  EXPECT_THAT(server_.Journal(), IsEmpty());
+}
+
+TEST_F(RpClientTest, RecordWithoutServerUrlIsRefused) {
+  CSConnectionInfo info = MakeConnectionInfo("http://", server_.port());
+  info.szServerUrl[0] = '\0';
+  EXPECT_EQ(client_->InitCSClient(&info), 0);
+  info = MakeConnectionInfo("http://", 0);
+  EXPECT_EQ(client_->InitCSClient(&info), 0);
+}
+
+// Each malformed answer fails the call with a log line; the client stays
+// usable for the next exchange.
+TEST_F(RpClientTest, MalformedResponsesFailTheCallAndAreLogged) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {R"({"count":1,"body":"this is not json"})", "response is not JSON"},
+      {R"({"count":1,"body":"{\"success\":true,\"commands\":[{\"guid\":\"a\""})", "response is not JSON"},
+      {R"({"count":1,"body":"{\"success\":\"yes\"}"})", "\"success\" is neither"},
+      {R"({"count":1,"body":"{\"success\":true,\"commands\":{}}"})", "\"commands\" is not an array"},
+      {R"({"count":1,"body":"{\"success\":true,\"errorCodes\":[-1]}"})", "error code is not"},
+      {R"({"count":1,"body":"[]"})", "not a JSON object"},
+      {R"({"count":1,"body":""})", "response body is empty"},
+      {R"({"count":1,"httpStatus":500})", "HTTP status 500"},
+  };
+  for (const auto& [fault, expected_log] : cases) {
+    LogCapture log;
+    server_.Fail(fault);
+    ResponseHolder holder(*client_);
+    EXPECT_FALSE(Heartbeat(holder)) << fault;
+    EXPECT_EQ(holder.response, nullptr);
+    EXPECT_TRUE(log.Contains(expected_log)) << fault << "\n" << log.All();
+  }
+  ResponseHolder holder(*client_);
+  EXPECT_TRUE(Heartbeat(holder));
+  EXPECT_THAT(environment_.reported(), ElementsAre(agtransport::kConnectionDirect));
+}
+
+}  // namespace
+}  // namespace transport_test

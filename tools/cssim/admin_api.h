@@ -1,0 +1,37 @@
+// The simulator's admin API under /admin/ on the server address: queue
+// commands, inject faults and outages, refuse registrations, list clients,
+// read the journal, health check. Handlers run on httplib's threads and only
+// touch the thread-safe SimState and Journal.
+#pragma once
+
+#include <httplib.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+#include "tools/cssim/journal.h"
+#include "tools/cssim/sim_state.h"
+
+namespace cssim {
+
+class AdminApi {
+ public:
+  // `suspend(listener, period)` takes a listener ("direct", "relay" or "all")
+  // down for `period`; false when there is no such listener.
+  using Suspender = std::function<bool(const std::string&, std::chrono::milliseconds)>;
+
+  AdminApi(SimState& state, Journal& journal, Suspender suspend);
+  void Install(httplib::Server& server);
+
+ private:
+  void QueueCommand(const httplib::Request& request, httplib::Response& response);
+  void AddFault(const httplib::Request& request, httplib::Response& response);
+  void SetOutage(const httplib::Request& request, httplib::Response& response);
+
+  SimState& state_;
+  Journal& journal_;
+  const Suspender suspend_;
+};
+
+}  // namespace cssim

@@ -1,0 +1,56 @@
+// The protocol side of the simulator: answers every RP client operation
+// (register, clientdata, notification, ack, rpconfig, unregister) as
+// docs/protocol.md describes, applying pending faults and slow periods, and
+// journals each request with the answer given.
+//
+// Called concurrently from the handler threads of both listeners.
+#pragma once
+
+#include <httplib.h>
+#include <json/value.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tools/cssim/journal.h"
+#include "tools/cssim/sim_state.h"
+
+namespace cssim {
+
+struct ServerBehaviour {
+  std::optional<uint32_t> heartbeat_interval_minutes;  // queued for each new client
+  std::vector<uint32_t> relay_intervals;               // RpHb, RpFcfg, RpReg or empty
+  bool strict_enrolment = false;
+};
+
+// Error codes the simulator answers with.
+inline constexpr uint32_t kErrorRegistrationRefused = 101;
+inline constexpr uint32_t kErrorClientUnknown = 20016;
+
+// Data id of the heartbeat's client data, and the policy kind of client data.
+inline constexpr uint32_t kHeartbeatDataId = 118;
+inline constexpr uint32_t kPolicyDataType = 10;
+
+class ProtocolHandler {
+ public:
+  ProtocolHandler(SimState& state, Journal& journal, ServerBehaviour behaviour);
+
+  // Adds the protocol routes; `via` ("direct" or "relay") is journaled.
+  void Install(httplib::Server& server, const std::string& via);
+
+ private:
+  void Handle(const httplib::Request& request, httplib::Response& response, const std::string& via);
+  [[nodiscard]] Json::Value Answer(const std::string& operation, const std::string& guid, bool enrolled,
+                                   const Json::Value& body);
+
+  SimState& state_;
+  Journal& journal_;
+  const ServerBehaviour behaviour_;
+};
+
+// {"cmd": {"id": id, "type": 1, "context": {}, "data": data}}
+[[nodiscard]] Json::Value MakeCommand(uint32_t id, const Json::Value& data);
+
+}  // namespace cssim
