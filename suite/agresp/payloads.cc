@@ -149,7 +149,7 @@ std::string PayloadBuilder::Build(uint32_t id, uint32_t category, uint32_t actio
     RESPLOG(AG_LOG_PASSED_OVER, "Unknown category %u for id %u; nothing to send.", category, id);
   }
   const auto slot = DigestSlotFor(id);
-  if (apply_digest && slot && !payload.empty()) {
+  if (apply_digest && action == 1 && slot && !payload.empty()) {
     ClientStore store;
     if (!StatusChanged(store, *slot, payload)) payload.clear();
   }

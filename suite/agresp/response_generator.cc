@@ -24,25 +24,51 @@ void FreeDetails(ResponseDetails* entry) {
   }
 }
 
-// Appends one entry (text copied; empty text stays null) at *tail.
-bool Append(ResponseDetails**& tail, uint32_t id, uint32_t category, uint32_t action, const std::string& text) {
-  auto* entry = static_cast<ResponseDetails*>(std::calloc(1, sizeof(ResponseDetails)));
-  if (entry == nullptr) return false;
-  entry->id = id;
-  entry->category = category;
-  entry->action = action;
-  entry->result = text.empty() ? 0 : 1;
-  if (!text.empty()) {
-    entry->pszText = strdup(text.c_str());
-    if (entry->pszText == nullptr) {
-      std::free(entry);
-      return false;
+// Builds a ResponseDetails chain. The records are packed, so their pointer
+// members are only ever assigned through the record, never through a pointer
+// to the member (which would be misaligned).
+class DetailsChain {
+ public:
+  DetailsChain() = default;
+  ~DetailsChain() { FreeDetails(head_); }
+  DetailsChain(const DetailsChain&) = delete;
+  DetailsChain& operator=(const DetailsChain&) = delete;
+
+  // Appends one entry (text copied; an empty text stays null).
+  [[nodiscard]] bool Append(uint32_t id, uint32_t category, uint32_t action, const std::string& text) {
+    auto* entry = static_cast<ResponseDetails*>(std::calloc(1, sizeof(ResponseDetails)));
+    if (entry == nullptr) return false;
+    entry->id = id;
+    entry->category = category;
+    entry->action = action;
+    entry->result = text.empty() ? 0 : 1;
+    if (!text.empty()) {
+      char* copy = strdup(text.c_str());
+      if (copy == nullptr) {
+        std::free(entry);
+        return false;
+      }
+      entry->pszText = copy;
     }
+    if (last_ == nullptr) {
+      head_ = entry;
+    } else {
+      last_->next = entry;
+    }
+    last_ = entry;
+    return true;
   }
-  *tail = entry;
-  tail = &entry->next;
-  return true;
-}
+  // Hands the chain over to the caller.
+  [[nodiscard]] ResponseDetails* Release() {
+    ResponseDetails* head = head_;
+    head_ = last_ = nullptr;
+    return head;
+  }
+
+ private:
+  ResponseDetails* head_ = nullptr;
+  ResponseDetails* last_ = nullptr;
+};
 
 }  // namespace
 
@@ -69,31 +95,27 @@ uint8_t ResponseGenerator::CreateResponse(const RequestList* request, CAResponse
     RESPLOG(AG_LOG_FAILURE, "Response generator not initialised.");
     return 0;
   }
-  ResponseDetails* head = nullptr;
-  ResponseDetails** tail = &head;
+  DetailsChain chain;
   try {
     payloads_.BeginRequest();
     size_t walked = 0;
     for (const RequestDetails* it = request->pRequestDetailsList; it != nullptr; it = it->next) {
       if (++walked > kMaxRequestEntries) {
         RESPLOG(AG_LOG_FAILURE, "Request list longer than %zu entries refused.", kMaxRequestEntries);
-        FreeDetails(head);
         return 0;
       }
-      if (!Append(tail, it->id, it->category, it->action,
-                  payloads_.Build(it->id, it->category, it->action, it->payload))) {
+      if (!chain.Append(it->id, it->category, it->action,
+                        payloads_.Build(it->id, it->category, it->action, it->payload))) {
         RESPLOG(AG_LOG_FAILURE, "Response allocation failed.");
-        FreeDetails(head);
         return 0;
       }
     }
   } catch (const std::exception& e) {
     RESPLOG(AG_LOG_FAILURE, "Response creation failed: %s", e.what());
-    FreeDetails(head);
     return 0;
   }
   response->kind = kCAResponseKindList;
-  response->record = head;
+  response->record = chain.Release();
   return 1;
 }
 
@@ -116,23 +138,21 @@ uint8_t ResponseGenerator::CreateResponse(const CSPRequest* request, CAResponse*
     RESPLOG(AG_LOG_FAILURE, "Command %u failed: %s", request->commandId, e.what());
     return 0;
   }
-  ResponseDetails* head = nullptr;
-  ResponseDetails** tail = &head;
+  DetailsChain chain;
   bool allocated = true;
   if (request->kind == kCSPRequestKindAckPayload) {
-    allocated = Append(tail, request->commandId, 1, request->commandType, outcome.ack_payload);
+    allocated = chain.Append(request->commandId, 1, request->commandType, outcome.ack_payload);
   } else {
     for (const auto& [id, payload] : outcome.entries) {
-      if (!payload.empty()) allocated = allocated && Append(tail, id, 1, 1, payload);
+      if (!payload.empty()) allocated = allocated && chain.Append(id, 1, 1, payload);
     }
   }
   if (!allocated) {
     RESPLOG(AG_LOG_FAILURE, "Response allocation failed.");
-    FreeDetails(head);
     return 0;
   }
   response->kind = request->kind == kCSPRequestKindAckPayload ? kCAResponseKindAckPayload : kCAResponseKindList;
-  response->record = head;
+  response->record = chain.Release();
   return 1;
 }
 

@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "core/casupp/pending_records.h"
 #include "core/casupp/product_notifications.h"
 #include "core/casupp/server_notifications.h"
 #include "core/siblings/client_store.h"
@@ -62,7 +63,7 @@ TEST_F(ServerNotificationsTest, PayloadlessJsonIsNeitherSentNorStored) {
 }
 
 TEST_F(ServerNotificationsTest, GeneratorFailuresStopBeforeSending) {
-  EXPECT_CALL(env.resp, CreateCAResponseGenObjNew(_, _)).WillOnce(Return(0));
+  EXPECT_CALL(env.resp, CreateCAResponseGenObjNew(_, _)).WillOnce(Return(0)).RetiresOnSaturation();
   EXPECT_FALSE(SendNotificationToServer(137, 1, 1, 28, &env.rpClient));
   EXPECT_TRUE(env.log.Contains("CreateCAResponseGenObjNew failed"));
   EXPECT_CALL(env.respGen, Init()).WillOnce(Return(0));

@@ -195,6 +195,28 @@ TEST_F(ResponseGeneratorTest, ReportChunksWalkTheDatabaseUntilItIsExhausted) {
   EXPECT_EQ(records[1]["r"].asInt(), 4);
   auto third = chunk();
   EXPECT_EQ(third, (std::vector<std::string>{"", ""}));
+
+  // The core uploads the old copy, then a fresh copy under the same path.
+  std::ofstream(db) << "{\"r\":\"fresh\"}\n";
+  auto fresh = chunk();
+  EXPECT_EQ(ParseOrNull(fresh[0])["records"][0]["r"].asString(), "fresh");
+  EXPECT_EQ(ParseOrNull(fresh[0])["first"].asUInt(), 0u);
+}
+
+TEST_F(ResponseGeneratorTest, ReplacedDatabaseIsReadFromTheStart) {
+  const std::string db = root_ + "/carpt.db";
+  std::ofstream(db) << "{\"r\":0}\n{\"r\":1}\n";
+  const std::string info = R"({"DBPath":")" + db + R"(","RecordCount":1})";
+  ASSERT_EQ(ParseOrNull(RespondOne(106, 1, 2, info.c_str()))["records"][0]["r"].asInt(), 0);
+  std::filesystem::remove(db);
+  std::ofstream(db) << "{\"r\":\"new0\"}\n{\"r\":\"new1\"}\n{\"r\":\"new2\"}\n";
+  EXPECT_EQ(ParseOrNull(RespondOne(106, 1, 2, info.c_str()))["records"][0]["r"].asString(), "new0");
+}
+
+TEST_F(ResponseGeneratorTest, ProductActionRepliesAreNeverSuppressedByDigests) {
+  // Id 9 as an action (category 2, action 2) is not the status item 9.
+  EXPECT_FALSE(RespondOne(9, 2, 2).empty());
+  EXPECT_FALSE(RespondOne(9, 2, 2).empty());
 }
 
 TEST_F(ResponseGeneratorTest, P2PValuesAreSentOnceUnlessMarkedUndelivered) {

@@ -20,10 +20,13 @@ class ServerCommandTest : public MessagingEnv {
     return R"({"cmd":{"id":)" + std::to_string(id) + R"(,"type":)" + std::to_string(type) +
            R"(,"context":2,"data":)" + data + "}}";
   }
+  // The response records are packed: their pointers are read by value only.
+  ResponseDetails* Record() const { return last_response_.record; }
+  static const char* Text(const ResponseDetails* r) { return r->pszText; }
+  static const ResponseDetails* Next(const ResponseDetails* r) { return r->next; }
   std::string AckPayload() const {
     EXPECT_EQ(last_response_.kind, kCAResponseKindAckPayload);
-    return last_response_.record != nullptr && last_response_.record->pszText != nullptr ? last_response_.record->pszText
-                                                                                         : "";
+    return Record() != nullptr && Text(Record()) != nullptr ? Text(Record()) : "";
   }
   uint32_t RegStatus() {
     uint32_t status = 99;
@@ -38,7 +41,7 @@ TEST_P(EventCommandTest, RaisesTheCoreEventOfTheSameNumber) {
   ASSERT_TRUE(Command(Cmd(GetParam())));
   EXPECT_EQ(RecordedEvents(), (Events{{GetParam(), 0}}));
   EXPECT_EQ(last_response_.kind, kCAResponseKindList);
-  EXPECT_EQ(last_response_.record, nullptr);  // nothing for the core to push
+  EXPECT_EQ(Record(), nullptr);  // nothing for the core to push
 }
 
 INSTANTIATE_TEST_SUITE_P(Catalogue, EventCommandTest, ::testing::Values(24, 28, 29, 30, 31, 32));
@@ -131,10 +134,10 @@ TEST_F(ServerCommandTest, GetDataHandsOutTheItemEvenWhenUnchanged) {
 
 TEST_F(ServerCommandTest, EnumerateEndpointsGivesAn104EntryToPush) {
   ASSERT_TRUE(Command(Cmd(104)));
-  ASSERT_NE(last_response_.record, nullptr);
-  EXPECT_EQ(last_response_.record->id, 104u);
-  EXPECT_TRUE(ParseOrNull(last_response_.record->pszText)["endpoints"].isArray());
-  EXPECT_EQ(last_response_.record->next, nullptr);
+  ASSERT_NE(Record(), nullptr);
+  EXPECT_EQ(Record()->id, 104u);
+  EXPECT_TRUE(ParseOrNull(Text(Record()))["endpoints"].isArray());
+  EXPECT_EQ(Next(Record()), nullptr);
 }
 
 TEST_F(ServerCommandTest, PullLogKeepsTheSubUrlAndLeavesTheWorkToTheCore) {

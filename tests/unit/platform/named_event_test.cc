@@ -1,6 +1,8 @@
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -12,6 +14,8 @@
 #include "platform/named_event.h"
 #include "platform/process.h"
 #include "temp_folder.h"
+
+extern char** environ;
 
 namespace platform {
 namespace {
@@ -158,21 +162,56 @@ TEST(PlatformNamedEvent, AnotherProcessSetsTheEventWhileWeWait) {
   EXPECT_EQ(WaitAnyRealTime(handles, 30'000), 0);
 }
 
+// An `agevent create` child whose stdout we read; killed (SIGTERM ends its
+// wait cleanly) if the test ends before the child does.
+class AgeventChild {
+ public:
+  AgeventChild(const std::string& root, const char* name) {
+    int fds[2];
+    EXPECT_EQ(pipe(fds), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    const char* argv[] = {AGEVENT_PATH, "--machine-root", root.c_str(), "create", "--auto", name, nullptr};
+    EXPECT_EQ(posix_spawn(&pid_, AGEVENT_PATH, &actions, nullptr, const_cast<char**>(argv), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    output_ = fdopen(fds[0], "r");
+  }
+  ~AgeventChild() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      Wait();
+    }
+    fclose(output_);
+  }
+  std::string ReadLine() {
+    char line[256] = {};
+    return fgets(line, sizeof line, output_) != nullptr ? line : "";
+  }
+  int Wait() {
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = 0;
+    return status;
+  }
+
+ private:
+  pid_t pid_ = 0;
+  FILE* output_ = nullptr;
+};
+
 TEST(PlatformNamedEvent, WeSetAnEventThatAnotherProcessHolds) {
   TempFolder root(true);
-  const std::string command =
-      std::string(AGEVENT_PATH) + " --machine-root " + root.Path() + " create --auto Global\\agbldn_1.0";
-  FILE* child = popen(command.c_str(), "r");
-  ASSERT_NE(child, nullptr);
-  char line[256] = {};
-  ASSERT_NE(fgets(line, sizeof line, child), nullptr);  // "waiting ..." once the event exists
-  EXPECT_STREQ(line, "waiting Global\\agbldn_1.0\n");
+  AgeventChild child(root.Path(), "Global\\agbldn_1.0");
+  // The child prints its first line once the event exists.
+  EXPECT_EQ(child.ReadLine(), "waiting Global\\agbldn_1.0\n");
   auto opened = NamedEvent::OpenExisting("Global\\agbldn_1.0");
   ASSERT_NE(opened, nullptr);
   EXPECT_TRUE(opened->Set());
-  ASSERT_NE(fgets(line, sizeof line, child), nullptr);
-  EXPECT_STREQ(line, "signalled\n");
-  const int status = pclose(child);
+  EXPECT_EQ(child.ReadLine(), "signalled\n");
+  const int status = child.Wait();
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   // The child took the auto-reset signal; ours stays unsignalled.
   EXPECT_EQ(Poll(opened.get()), kWaitTimeout);

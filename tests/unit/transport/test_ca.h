@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "transport_fixture.h"
+#include "cssim_fixture.h"
 
 namespace transport_test {
 

@@ -1,0 +1,90 @@
+// Thinning out the commands of one heartbeat response.
+#include "core/rpclcore/command_skipping.h"
+
+#include <gtest/gtest.h>
+
+#include "core/casupp/pending_records.h"
+#include "tests/unit/heartbeat/heartbeat_test_env.h"
+
+namespace {
+
+class CommandSkippingTest : public ::testing::Test {
+ protected:
+  // Marks the list given as command texts; GUIDs are "g0", "g1", ...
+  std::vector<bool> Mark(const std::vector<std::string>& texts) {
+    TestCommandList list;
+    for (size_t i = 0; i < texts.size(); ++i) list.Add(texts[i], "g" + std::to_string(i), 0x100 + i);
+    std::vector<bool> skip;
+    RPMarkCommandsToSkip(list.Entries(), list.Count(), &env_.rpClient, &skip);
+    return skip;
+  }
+  std::vector<std::string> AckedGuids() const {
+    std::vector<std::string> guids;
+    for (const SentAck& ack : env_.Acks()) {
+      EXPECT_EQ(ack.status, kCmdAckSkipped);
+      guids.push_back(ack.guid);
+    }
+    return guids;
+  }
+
+  HeartbeatEnv env_;
+};
+
+TEST_F(CommandSkippingTest, OnlyTheLastOfRepeatedCommandsIsCarriedOut) {
+  EXPECT_EQ(Mark({"12", "12", "12"}), (std::vector<bool>{true, true, false}));
+  EXPECT_EQ(AckedGuids(), (std::vector<std::string>{"g0", "g1"}));
+  const std::vector<SentAck> acks = env_.Acks();
+  EXPECT_EQ(acks[0].id, 12u);
+  EXPECT_EQ(acks[0].retry, 0);
+  EXPECT_EQ(acks[1].leading, 0x01) << "low byte of the entry's leading value";
+  EXPECT_EQ(env_.parser.live.load(), 0);
+}
+
+TEST_F(CommandSkippingTest, RepeatExemptCommandsAreAllCarriedOut) {
+  EXPECT_EQ(Mark({"55", "55"}), (std::vector<bool>{false, false}));
+  EXPECT_TRUE(env_.Acks().empty());
+}
+
+TEST_F(CommandSkippingTest, CommandFollowedByItsCancellingCommandSkipsBoth) {
+  EXPECT_EQ(Mark({"2", "9", "6"}), (std::vector<bool>{true, false, true}));
+  EXPECT_EQ(AckedGuids(), (std::vector<std::string>{"g0", "g2"}));
+}
+
+TEST_F(CommandSkippingTest, CancellingCommandBeforeItsPartnerSkipsNothing) {
+  EXPECT_EQ(Mark({"6", "2"}), (std::vector<bool>{false, false}));
+  EXPECT_TRUE(env_.Acks().empty());
+}
+
+TEST_F(CommandSkippingTest, UpgradeCommandsOvertakenByOthers) {
+  EXPECT_EQ(Mark({"117", "120"}), (std::vector<bool>{false, true}));
+  EXPECT_EQ(Mark({"120", "116"}), (std::vector<bool>{false, true}));
+  EXPECT_EQ(Mark({"116", "117", "120"}), (std::vector<bool>{true, false, true}));
+}
+
+TEST_F(CommandSkippingTest, UnparsableCommandTakesPartInNoRule) {
+  EXPECT_EQ(Mark({"bad", "bad", ""}), (std::vector<bool>{false, false, false}));
+  EXPECT_TRUE(env_.Acks().empty());
+  EXPECT_TRUE(env_.log.Contains("Invalid Command."));
+}
+
+TEST_F(CommandSkippingTest, SkipAcknowledgementThatCannotBeSentIsKeptInList14) {
+  env_.SetAckResult(0);
+  Mark({"31", "31"});
+  const auto pending = env_.support.PendingInList(14);
+  ASSERT_EQ(pending.size(), 1u);
+  const auto ack = ParsePendingCommandAck(pending[0].data.data(), pending[0].data.size());
+  ASSERT_TRUE(ack.has_value());
+  EXPECT_EQ(ack->cmdId, 31u);
+  EXPECT_EQ(ack->guid, "g0");
+  EXPECT_EQ(ack->status, kCmdAckSkipped);
+  EXPECT_TRUE(env_.log.Contains("SendCommandAck failed"));
+}
+
+TEST_F(CommandSkippingTest, LongGuidIsAcknowledgedWith99Characters) {
+  CmdAck ack{};
+  const std::string guid(150, 'x');
+  CopyCmdGuid(&ack, guid.c_str());
+  EXPECT_EQ(std::string(ack.szCmdGuid), guid.substr(0, 99));
+}
+
+}  // namespace

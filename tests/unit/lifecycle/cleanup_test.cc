@@ -1,0 +1,105 @@
+// The clean-up sequence after a successful start-up: its order, what the
+// pre-install library's answer keeps running, and a second start-up in the
+// same process.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core/agcore/core_state.h"
+#include "lifecycle_env.h"
+
+namespace {
+
+using ::testing::_;
+using ::testing::InSequence;
+using ::testing::Return;
+
+constexpr const char* kCleanUp = "ClientAgentCoreCleanUp";
+
+class CleanUpTest : public ::testing::Test {
+ protected:
+  LifecycleEnv env;
+};
+
+TEST_F(CleanUpTest, StepsRunInOrderAndReleaseEverything) {
+  ASSERT_EQ(StartUpForTest(), 1) << env.log.Dump();
+  IRPClient* rpClient = GetCoreState().rpClient;
+  ASSERT_NE(rpClient, nullptr);
+  {
+    InSequence order;
+    EXPECT_CALL(env.system, SystemCleanUpCall(_));
+    EXPECT_CALL(env.resp, StopAvMessageHandlerThread()).WillOnce(Return(1));
+    EXPECT_CALL(env.preinst, PreInstallCleanUpCheck()).WillOnce(Return(0));
+  }
+  env.log.Clear();
+  ASSERT_EQ(CleanUpForTest(1), 1);
+
+  const std::vector<std::string> order = {
+      "Before setting cleanup event.",
+      "After setting cleanup event.",
+      "bNotifyOffline is TRUE hence sending offline notification to server",
+      "Waiting for AV install status thread to return...",
+      "StopAvMessageHandlerThread() executed successfuly.",
+      "Before closing cleanup event.",
+      "After closing cleanup event.",
+      "Before calling SocketDeinitSocketProvider",
+      "Exit",
+  };
+  size_t previous = 0;
+  for (const auto& message : order) {
+    const size_t at = env.IndexOf(kCleanUp, message);
+    ASSERT_LT(at, env.log.Records().size()) << message << "\n" << env.log.Dump();
+    EXPECT_GE(at, previous) << message;
+    previous = at;
+  }
+  // The installation-status thread ended before clean-up went on.
+  EXPECT_LT(env.IndexOf("CaAvInstallStatusThread", "Exit"),
+            env.IndexOf(kCleanUp, "StopAvMessageHandlerThread() executed successfuly."));
+  EXPECT_EQ(env.FreeCount(rpClient), 1u);
+  EXPECT_EQ(GetCoreState().rpClient, nullptr);
+  EXPECT_EQ(GetCoreState().cleanupEvent, nullptr);
+  EXPECT_EQ(GetCoreState().installStatusThread, nullptr);
+}
+
+TEST_F(CleanUpTest, InPlaceInstallerKeepsTheConnectionRunning) {
+  ASSERT_EQ(StartUpForTest(), 1);
+  IRPClient* rpClient = GetCoreState().rpClient;
+  EXPECT_CALL(env.preinst, PreInstallCleanUpCheck()).WillOnce(Return(1));
+  ASSERT_EQ(CleanUpForTest(), 1);
+  EXPECT_EQ(env.FreeCount(rpClient), 0u);
+  EXPECT_EQ(GetCoreState().rpClient, rpClient);
+  EXPECT_NE(GetRpTaskQueue(), nullptr);
+  // The environment stops pool and heartbeat thread when it goes.
+}
+
+TEST_F(CleanUpTest, FailuresOfItsStepsAreLoggedAndCleanUpGoesOn) {
+  ASSERT_EQ(StartUpForTest(), 1);
+  ON_CALL(env.resp, StopAvMessageHandlerThread()).WillByDefault(Return(0));
+  ASSERT_EQ(CleanUpForTest(0), 1);
+  EXPECT_EQ(env.LevelOf(kCleanUp, "StopAvMessageHandlerThread() Failed."), AG_LOG_FAILURE);
+  EXPECT_TRUE(env.Logged(kCleanUp, "bNotifyOffline is FALSE hence no need to send offline notification to server"));
+  // No uninstall notification pending: the entry cannot be read.
+  EXPECT_EQ(env.LevelOf(kCleanUp, "CheckAndSendUninstallNotification: 0"), AG_LOG_FAILURE);
+  EXPECT_TRUE(env.Logged(kCleanUp, "Exit"));
+}
+
+TEST_F(CleanUpTest, OnlyAFlagOfExactlyOneAsksForTheOfflineNotification) {
+  ASSERT_EQ(StartUpForTest(), 1);
+  ASSERT_EQ(CleanUpForTest(2), 1);
+  EXPECT_TRUE(env.Logged(kCleanUp, "bNotifyOffline is FALSE hence no need to send offline notification to server"));
+}
+
+TEST_F(CleanUpTest, TheCoreStartsAgainInTheSameProcess) {
+  for (int round = 0; round < 3; ++round) {
+    env.log.Clear();
+    ASSERT_EQ(StartUpForTest(), 1) << "round " << round << "\n" << env.log.Dump();
+    EXPECT_NE(GetCoreState().installStatusThread, nullptr);
+    ASSERT_EQ(CleanUpForTest(), 1);
+    EXPECT_TRUE(env.Logged(kCleanUp, "Exit"));
+  }
+  EXPECT_EQ(GetCoreState().rpClient, nullptr);
+}
+
+}  // namespace

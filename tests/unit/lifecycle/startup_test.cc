@@ -1,0 +1,196 @@
+// The start-up sequence against sibling fakes: identities, the proxy record,
+// the UDI library's result rules, and the refusal when no RP client object
+// can be created.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <regex>
+#include <string>
+
+#include "core/agcore/core_state.h"
+#include "core/agcore/lifecycle.h"
+#include "core/siblings/client_store.h"
+#include "lifecycle_env.h"
+
+namespace {
+
+using ::testing::_;
+using ::testing::Return;
+
+constexpr const char* kStartUp = "ClientAgentCoreStartUp";
+
+std::string Udi(InMemorySupportLibrary& support) {
+  char buffer[100] = {};
+  return support.GetClientUDI(buffer, sizeof buffer) ? buffer : "";
+}
+
+class StartUpTest : public ::testing::Test {
+ protected:
+  void StartAndStop() {
+    ASSERT_EQ(StartUpForTest(), 1) << env.log.Dump();
+    ASSERT_EQ(CleanUpForTest(), 1);
+  }
+  LifecycleEnv env;
+};
+
+TEST_F(StartUpTest, StoredGuidIsKept) {
+  env.support.SetGuid("5b8a3c1e-0000-4000-8000-00000000abcd");
+  StartAndStop();
+  EXPECT_EQ(env.support.Guid(), "5b8a3c1e-0000-4000-8000-00000000abcd");
+  EXPECT_FALSE(env.log.Contains("Client GUID generated"));
+}
+
+TEST_F(StartUpTest, MissingGuidIsGeneratedInItsTextFormAndStored) {
+  StartAndStop();
+  EXPECT_TRUE(std::regex_match(env.support.Guid(),
+                               std::regex("[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}")))
+      << env.support.Guid();
+  EXPECT_EQ(env.LevelOf(kStartUp, "Client GUID generated"), AG_LOG_PROGRESS);
+}
+
+TEST_F(StartUpTest, MissingUdiComesFromTheDeviceIdLibraryWithoutUnifiedAgent) {
+  StartAndStop();
+  EXPECT_TRUE(std::regex_match(Udi(env.support), std::regex("[0-9a-f]{64}"))) << env.log.Dump();
+  EXPECT_TRUE(env.Logged(kStartUp, "Client UDI generated"));
+  EXPECT_FALSE(env.log.Contains("XUA is Installed."));
+}
+
+TEST_F(StartUpTest, StoredUdiIsKept) {
+  env.support.SetUdi("stored-udi");
+  StartAndStop();
+  EXPECT_EQ(Udi(env.support), "stored-udi");
+  EXPECT_FALSE(env.log.Contains("Client UDI generated"));
+}
+
+TEST_F(StartUpTest, ProxyRecordIsBuiltFromTheTenantAndWrittenOnce) {
+  StartAndStop();
+  const auto proxy = env.support.Proxy();
+  ASSERT_TRUE(proxy.has_value());
+  // No "isProxySet" in the tenant file: the record still goes out, disabled.
+  EXPECT_EQ(proxy->bProxyEnabled, 0);
+  EXPECT_EQ(std::u16string(proxy->szProxyServer), u"proxy.example");
+  EXPECT_EQ(proxy->dwProxyPort, 3128u);
+  EXPECT_EQ(std::u16string(proxy->szProxyUser), u"user");
+  EXPECT_EQ(std::u16string(proxy->szProxyPassword), u"secret");
+  EXPECT_EQ(proxy->bTrailingFlag, 0);
+  EXPECT_TRUE(env.Logged(kStartUp, "Did not find proxy setting configured"));
+  EXPECT_EQ(env.support.Value<uint8_t>(DB_ID_CLIENT_PROXY_SETT_WRITTEN), uint8_t{1});
+
+  // The next start finds the flag and leaves the tenant's proxy alone.
+  env.log.Clear();
+  env.WriteTenantJson(R"({"tenantId":"tenant-1","isProxySet":true,"proxyServer":"other"})");
+  StartAndStop();
+  EXPECT_FALSE(env.log.Contains("Writting proxy settings"));
+  EXPECT_EQ(std::u16string(env.support.Proxy()->szProxyServer), u"proxy.example");
+}
+
+TEST_F(StartUpTest, ProxyLookUpFailuresLeaveTheirFieldsZero) {
+  env.WriteTenantJson(R"({"tenantId":"tenant-1","isProxySet":true,"proxyServer":"p"})");
+  StartAndStop();
+  const auto proxy = env.support.Proxy();
+  ASSERT_TRUE(proxy.has_value());
+  EXPECT_EQ(proxy->bProxyEnabled, 1);
+  EXPECT_EQ(proxy->dwProxyPort, 0u);
+  EXPECT_EQ(proxy->szProxyUser[0], u'\0');
+  for (const char* message : {"GetTenantInfoOfGivenKey failed for TENANT_INFO_PROXY_PORT",
+                              "GetTenantInfoOfGivenKey failed for TENANT_INFO_PROXY_USER",
+                              "GetTenantInfoOfGivenKey failed for TENANT_INFO_PROXY_PASS"}) {
+    EXPECT_EQ(env.LevelOf(kStartUp, message), AG_LOG_FAILURE) << message;
+  }
+}
+
+TEST_F(StartUpTest, UnrecordedProxyWriteIsLoggedAndTriedAgainNextStart) {
+  env.support.Fail(InMemorySupportLibrary::Op::kSet);
+  StartAndStop();
+  EXPECT_EQ(env.LevelOf(kStartUp, "SetClientBlobData failed for DB_ID_CLIENT_PROXY_SETT_WRITTEN"), AG_LOG_FAILURE);
+  env.support.Fail(InMemorySupportLibrary::Op::kSet, false);
+  env.log.Clear();
+  StartAndStop();
+  EXPECT_TRUE(env.Logged(kStartUp, "Writting proxy settings"));
+  EXPECT_EQ(env.support.Value<uint8_t>(DB_ID_CLIENT_PROXY_SETT_WRITTEN), uint8_t{1});
+}
+
+TEST_F(StartUpTest, FailedRpObjectCreationRefusesOnlyAfterTheInstallStatusThreadEnded) {
+  ON_CALL(env.transport, CreateCSClientObject(_, _)).WillByDefault(Return(0));
+  EXPECT_CALL(env.resp, HandleClientAgentCoreStartup(_)).Times(0);
+  // Connection type 0 with neither certificate nor key passes the checks.
+  EXPECT_EQ(StartUpForTest(0, nullptr, nullptr), 0);
+
+  const size_t failed = env.IndexOf(kStartUp, "CreateRPObject() failed.");
+  const size_t waiting = env.IndexOf("AgentServerCoreStartUp", "Waiting for AV install status thread to return...");
+  const size_t threadExit = env.IndexOf("CaAvInstallStatusThread", "Exit");
+  const size_t exitFailed = env.IndexOf(kStartUp, "Exit failed");
+  ASSERT_LT(exitFailed, env.log.Records().size()) << env.log.Dump();
+  EXPECT_LT(failed, waiting);
+  EXPECT_LT(waiting, threadExit);
+  EXPECT_LT(threadExit, exitFailed);
+  EXPECT_EQ(GetCoreState().installStatusThread, nullptr);
+  EXPECT_EQ(GetCoreState().cleanupEvent, nullptr);
+  EXPECT_EQ(GetCoreState().coreParam, nullptr);
+}
+
+TEST_F(StartUpTest, RunningCoreHoldsItsParameterRecordAndCallbacks) {
+  EXPECT_CALL(env.resp, HandleClientAgentCoreStartup(_)).WillOnce(Return(0));
+  ASSERT_EQ(StartUpForTest(), 1);
+  const CaCoreParam* param = GetCoreState().coreParam;
+  ASSERT_NE(param, nullptr);
+  EXPECT_STREQ(param->pszText, "text");
+  EXPECT_EQ(param->wValueA, 1);
+  EXPECT_EQ(param->wValueD, 4);
+  EXPECT_EQ(param->dwValueE, 5u);
+  EXPECT_EQ(param->dwValueH, 8u);
+  EXPECT_EQ(param->byFlag, 9);
+  EXPECT_EQ(param->dwConnectionType, 0u);
+  EXPECT_EQ(param->wZero, 0);
+  EXPECT_EQ(param->dwZero, 0u);
+  EXPECT_NE(GetCoreState().rpClient, nullptr);
+  EXPECT_TRUE(env.Logged(kStartUp, "RP client object created"));
+  EXPECT_EQ(env.LevelOf(kStartUp, "HandleClientAgentCoreStartup failed"), AG_LOG_FAILURE);
+  EXPECT_TRUE(env.Logged(kStartUp, "Exit"));
+  ASSERT_EQ(CleanUpForTest(), 1);
+}
+
+// --- the device-id export's result rules ------------------------------------
+
+uint16_t GenerateOk(char* buffer, int32_t* length) {
+  std::strcpy(buffer, "udi-ok");
+  *length = 6;
+  return 0;
+}
+uint16_t FailWithLength(char*, int32_t* length) {
+  *length = 65;
+  return 122;
+}
+uint16_t FailWithZeroLength(char*, int32_t* length) {
+  *length = 0;
+  return 5;
+}
+
+TEST(GenerateUdiResult, ZeroStatusIsSuccess) {
+  LogCapture log;
+  char buffer[100] = {};
+  EXPECT_TRUE(CallGenerateUDI(&GenerateOk, buffer, sizeof buffer));
+  EXPECT_STREQ(buffer, "udi-ok");
+  EXPECT_TRUE(log.ContainsAtLevel(AG_LOG_FAILURE, "exit"));
+}
+
+TEST(GenerateUdiResult, NonZeroStatusWithALengthLeftIsFailure) {
+  LogCapture log;
+  char buffer[100] = {};
+  EXPECT_FALSE(CallGenerateUDI(&FailWithLength, buffer, sizeof buffer));
+  EXPECT_TRUE(log.ContainsFrom("ASGenerateClientUDI", "pfnProcGetUdi failed. Error: (122)."));
+}
+
+TEST(GenerateUdiResult, NonZeroStatusWithZeroLengthStillCountsAsGenerated) {
+  char buffer[100] = {};
+  EXPECT_TRUE(CallGenerateUDI(&FailWithZeroLength, buffer, sizeof buffer));
+}
+
+TEST(GenerateUdi, NullBufferIsRefused) {
+  LogCapture log;
+  EXPECT_FALSE(ASGenerateClientUDI(nullptr, 100));
+  EXPECT_TRUE(log.ContainsFrom("ASGenerateClientUDI", "NULL Parameter Received"));
+}
+
+}  // namespace
