@@ -83,7 +83,8 @@ LocalServer& Server() {
 
 template <size_t N>
 void Put(char (&field)[N], const std::string& text) {
-  std::strncpy(field, text.c_str(), N - 1);
+  // The record is zeroed, so a cut text stays terminated.
+  std::memcpy(field, text.data(), std::min(text.size(), N - 1));
 }
 
 CSConnectionInfo ConnectionInfo(int port) {

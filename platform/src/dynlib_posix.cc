@@ -1,6 +1,10 @@
 #include <dlfcn.h>
 
+#include <algorithm>
+#include <cctype>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 #include "platform/dynlib.h"
 #include "platform/folders.h"
@@ -15,28 +19,46 @@ std::string LastDlError() {
 
 }  // namespace
 
+// The file names to try for `name_or_path`, in order.
+std::vector<std::string> Candidates(const std::string& name_or_path) {
+  const size_t slash = name_or_path.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string() : name_or_path.substr(0, slash + 1);
+  const std::string file = name_or_path.substr(folder.size());
+  std::vector<std::string> files = {file};
+  std::string lower = file;
+  std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+  constexpr std::string_view kDll = ".dll";
+  if (lower.size() > kDll.size() && lower.ends_with(kDll)) {
+    files.push_back("lib" + file.substr(0, file.size() - kDll.size()) + ".so");
+  }
+  std::vector<std::string> candidates;
+  if (folder.empty()) {
+    const std::string module_folder = ModuleFolder();
+    for (const std::string& name : files) {
+      candidates.push_back(module_folder + name);
+    }
+  }
+  for (const std::string& name : files) {
+    candidates.push_back(folder + name);
+  }
+  return candidates;
+}
+
 DynamicLibrary DynamicLibrary::Load(const std::string& name_or_path) {
   DynamicLibrary library;
-  if (name_or_path.empty()) {
-    library.error_ = "empty library name";
+  if (name_or_path.empty() || name_or_path.back() == '/') {
+    library.error_ = "no library name in \"" + name_or_path + "\"";
     return library;
   }
-  std::string tried;
-  if (name_or_path.find('/') == std::string::npos) {
-    const std::string beside = ModuleFolder() + name_or_path;
-    if (void* handle = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL)) {
+  for (const std::string& candidate : Candidates(name_or_path)) {
+    if (void* handle = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL)) {
       library.handle_ = handle;
-      library.path_ = beside;
+      library.path_ = candidate;
+      library.error_.clear();
       return library;
     }
-    tried = LastDlError() + "; ";
+    library.error_ += (library.error_.empty() ? "" : "; ") + LastDlError();
   }
-  if (void* handle = dlopen(name_or_path.c_str(), RTLD_NOW | RTLD_LOCAL)) {
-    library.handle_ = handle;
-    library.path_ = name_or_path;
-    return library;
-  }
-  library.error_ = tried + LastDlError();
   return library;
 }
 

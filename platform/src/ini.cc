@@ -72,6 +72,14 @@ std::u16string_view Trim(std::u16string_view text) {
   return text;
 }
 
+// Windows drops trailing blanks of a default value, not leading ones.
+std::u16string_view TrimEnd(std::u16string_view text) {
+  while (!text.empty() && (text.back() == u' ' || text.back() == u'\t')) {
+    text.remove_suffix(1);
+  }
+  return text;
+}
+
 std::optional<std::string> FilePath(const char16_t* file) {
   if (file == nullptr) {
     return std::nullopt;
@@ -337,7 +345,7 @@ uint32_t GetPrivateProfileStringW(const char16_t* section, const char16_t* key, 
     buffer[size_units - 1] = u'\0';
     return size_units - 2;
   }
-  const std::u16string value = ReadValue(section, key, file).value_or(std::u16string(Trim(View(default_value))));
+  const std::u16string value = ReadValue(section, key, file).value_or(std::u16string(TrimEnd(View(default_value))));
   const size_t units = std::min<size_t>(value.size(), size_units - 1);
   value.copy(buffer, units);
   buffer[units] = u'\0';

@@ -46,15 +46,16 @@ class FolderLock {
  public:
   explicit FolderLock(const std::string& folder)
       : fd_(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-    if (fd_.Valid()) {
-      while (flock(fd_.Get(), LOCK_EX) != 0 && errno == EINTR) {
-      }
+    int result = fd_.Valid() ? -1 : 0;
+    while (fd_.Valid() && (result = flock(fd_.Get(), LOCK_EX)) != 0 && errno == EINTR) {
     }
+    held_ = fd_.Valid() && result == 0;
   }
-  [[nodiscard]] bool Held() const { return fd_.Valid(); }
+  [[nodiscard]] bool Held() const { return held_; }
 
  private:
   UniqueFd fd_;  // closing it drops the lock
+  bool held_ = false;
 };
 
 class FifoLock {

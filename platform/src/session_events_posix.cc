@@ -173,21 +173,36 @@ bool WaitForSessionEvent(uint32_t mask, uint32_t* flags) {
   lock.unlock();
 
   UniqueFd watch(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
-  const bool watching =
-      watch.Valid() && inotify_add_watch(watch.Get(), path.c_str(), IN_MODIFY | IN_CLOSE_WRITE | IN_ATTRIB) >= 0;
+  const auto add_watch = [&] {
+    return watch.Valid() && inotify_add_watch(watch.Get(), path.c_str(), IN_MODIFY | IN_CLOSE_WRITE | IN_ATTRIB) >= 0;
+  };
+  bool watching = add_watch();
   pollfd fds[2] = {{waiter.wake.Get(), POLLIN, 0}, {watch.Get(), POLLIN, 0}};
   for (;;) {
+    fds[1].revents = 0;  // poll() leaves it alone while not watching
     const int ready = poll(fds, watching ? 2 : 1, watching ? -1 : kRetryWatchMs);
+    if (ready == 0) {
+      watching = add_watch();
+    }
     if (ready < 0 && errno != EINTR) {
       return false;
     }
     if (watching && (fds[1].revents & POLLIN) != 0) {
-      char buffer[4096];
-      while (read(watch.Get(), buffer, sizeof buffer) > 0) {
+      alignas(inotify_event) char buffer[4096];
+      ssize_t length;
+      while ((length = read(watch.Get(), buffer, sizeof buffer)) > 0) {
+        for (ssize_t at = 0; at < length;) {
+          const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+          // A replaced or removed utmp drops the watch: look again later.
+          if ((event->mask & IN_IGNORED) != 0) {
+            watching = false;
+          }
+          at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
       }
     }
     lock.lock();
-    if (ready == 0 || (watching && fds[1].revents != 0)) {
+    if (ready == 0 || fds[1].revents != 0) {
       CheckUtmpLocked(state);
     }
     uint64_t count = 0;

@@ -27,6 +27,9 @@ Thread::~Thread() {
 }
 
 std::unique_ptr<Thread> Thread::Start(std::function<uint32_t()> body) {
+  if (!body) {
+    return nullptr;
+  }
   std::unique_ptr<Thread> thread(new Thread());
   std::promise<uint32_t> started;
   std::future<uint32_t> id = started.get_future();

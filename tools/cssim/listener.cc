@@ -24,6 +24,9 @@ std::unique_ptr<httplib::Server> Listener::MakeServer() const {
   // Short keep-alive so that a stop (outage, shutdown) is not held up by idle
   // client connections for long.
   server->set_keep_alive_timeout(2);
+  // Headers and body go out in separate writes; without this, Nagle's
+  // algorithm holds the body back for the client's delayed ACK (~40 ms).
+  server->set_tcp_nodelay(true);
   server->set_payload_max_length(8 * 1024 * 1024);
   install_routes_(*server);
   return server;

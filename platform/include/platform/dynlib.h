@@ -4,8 +4,12 @@
 // Search order: a name with a folder part is loaded from exactly there; a bare
 // name is tried first in the folder of the running executable (ModuleFolder(),
 // where the suite's libraries live) and then through the normal dynamic
-// linker search. Libraries are opened RTLD_NOW | RTLD_LOCAL so that a missing
-// dependency or symbol fails at load time, not on first call.
+// linker search. The suite's libraries carry RUNPATH $ORIGIN, so their own
+// dependencies come from their folder, as with the altered search path.
+// A Windows name "name.dll" (any case) is also tried as "libname.so" in the
+// same place, so callers keep the library names the agent knows.
+// Libraries are opened RTLD_NOW | RTLD_LOCAL so that a missing dependency or
+// symbol fails at load time, not on first call.
 //
 // Ownership: the object owns the handle (dlclose in the destructor); movable,
 // not copyable. Symbol() may be called from any thread; loading and the

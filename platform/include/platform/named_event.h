@@ -31,6 +31,9 @@
 // that processes which only open it wait with the creator's reset mode.
 //
 // Thread safety: one object may be set, reset and waited on from any thread.
+// A child made by fork() shares the parent's open FIFOs and with them the
+// parent's flock, so it opens the event again instead of using inherited
+// objects.
 #pragma once
 
 #include <cstdint>

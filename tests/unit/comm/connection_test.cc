@@ -137,7 +137,7 @@ TEST_F(ConnectionTest, CreatesInitialisesAndReleasesTheObject) {
 TEST_F(ConnectionTest, CreationFailures) {
   IRPClient* slot = nullptr;
   EXPECT_FALSE(CreateRPObject(nullptr));
-  EXPECT_CALL(env.transport, CreateCSClientObject(_, _)).WillOnce(Return(0)).RetiresOnSaturation();
+  EXPECT_CALL(env.transport, CreateCSClientObject(_, _)).WillOnce(Return(0)).WillRepeatedly(::testing::DoDefault());
   EXPECT_FALSE(CreateAndInitializeRpObject(&slot, false));
   EXPECT_TRUE(env.log.Contains("CreateCSClientObject failed"));
   EXPECT_TRUE(env.log.Contains("CreateRPObject failed"));

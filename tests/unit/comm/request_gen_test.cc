@@ -82,7 +82,7 @@ TEST_F(ResponseJsonTest, ErrorCodes) {
   ::testing::Mock::VerifyAndClearExpectations(&env.respGen);
   ON_CALL(env.respGen, CreateResponse(Matcher<const RequestList*>(_), _)).WillByDefault(Return(1));
 
-  EXPECT_CALL(env.msggen, CreateICSPMsgGenObj(_)).WillOnce(Return(0)).RetiresOnSaturation();
+  EXPECT_CALL(env.msggen, CreateICSPMsgGenObj(_)).WillOnce(Return(0)).WillRepeatedly(::testing::DoDefault());
   EXPECT_FALSE(GenerateJsonForReq(9, 2, 1, &env.respGen, &json, &error));
   EXPECT_EQ(error, kRespJsonErrMsgGenObj);
   EXPECT_TRUE(env.log.Contains("CreateICSPMsgGenObj failed"));

@@ -63,7 +63,7 @@ TEST_F(ServerNotificationsTest, PayloadlessJsonIsNeitherSentNorStored) {
 }
 
 TEST_F(ServerNotificationsTest, GeneratorFailuresStopBeforeSending) {
-  EXPECT_CALL(env.resp, CreateCAResponseGenObjNew(_, _)).WillOnce(Return(0)).RetiresOnSaturation();
+  EXPECT_CALL(env.resp, CreateCAResponseGenObjNew(_, _)).WillOnce(Return(0)).WillRepeatedly(::testing::DoDefault());
   EXPECT_FALSE(SendNotificationToServer(137, 1, 1, 28, &env.rpClient));
   EXPECT_TRUE(env.log.Contains("CreateCAResponseGenObjNew failed"));
   EXPECT_CALL(env.respGen, Init()).WillOnce(Return(0));

@@ -164,16 +164,6 @@ TEST_F(TenantInfoTest, TextFormRefusesEmptyNumbersAndContainers) {
   }
 }
 
-TEST_F(TenantInfoTest, LookUpRefusesNullArguments) {
-  CTenantInfo* info = CTenantInfo::getInstance(true);
-  ASSERT_NE(info, nullptr);
-  char* text = nullptr;
-  EXPECT_FALSE(info->GetTenantInfoOfGivenKey(nullptr, &text));
-  EXPECT_FALSE(info->GetTenantInfoOfGivenKey("tenantId", static_cast<char**>(nullptr)));
-  EXPECT_FALSE(info->GetTenantInfoOfGivenKey("onPrem", static_cast<bool**>(nullptr)));
-  CTenantInfo::release(info);
-}
-
 TEST_F(TenantInfoTest, InstanceLivesUntilTheLastRelease) {
   CTenantInfo* first = CTenantInfo::getInstance(true);
   CTenantInfo* second = CTenantInfo::getInstance(true);
@@ -190,16 +180,6 @@ TEST_F(TenantInfoTest, InstanceLivesUntilTheLastRelease) {
   // Gone: a new instance must read the (now missing) file.
   EXPECT_EQ(CTenantInfo::getInstance(false), nullptr);
   CTenantInfo::release(nullptr);
-}
-
-TEST_F(TenantInfoTest, ReReadReplacesTheContent) {
-  CTenantInfo* holder = CTenantInfo::getInstance(true);
-  ASSERT_NE(holder, nullptr);
-  env_.WriteTenantJson(R"({"tenantId":"T-2002"})");
-  std::string id;
-  EXPECT_TRUE(LookUpText("tenantId", &id));
-  EXPECT_EQ(id, "T-2002");
-  CTenantInfo::release(holder);
 }
 
 TEST_F(TenantInfoTest, FailedReReadKeepsReferencesHeldElsewhereValid) {

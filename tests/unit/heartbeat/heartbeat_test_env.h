@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "core/siblings/client_store.h"
 #include "platform/clock.h"
 #include "tests/unit/mocks/messaging_env.h"
 

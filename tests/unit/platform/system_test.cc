@@ -174,6 +174,13 @@ TEST(PlatformDynamicLibrary, LoadsFromTheModuleFolderFirstAndFindsSymbols) {
   ASSERT_TRUE(own.IsLoaded()) << own.Error();
   EXPECT_EQ(own.Path(), ModuleFolder() + "libagplatform.so");
 
+  // The Windows name of a suite library finds lib<name>.so.
+  DynamicLibrary by_windows_name = DynamicLibrary::Load("AgPlatform.DLL");
+  EXPECT_FALSE(by_windows_name.IsLoaded());  // names are case-sensitive here; only the extension is not
+  DynamicLibrary by_dll_name = DynamicLibrary::Load("agplatform.DLL");
+  ASSERT_TRUE(by_dll_name.IsLoaded()) << by_dll_name.Error();
+  EXPECT_EQ(by_dll_name.Path(), ModuleFolder() + "libagplatform.so");
+
   DynamicLibrary libc = DynamicLibrary::Load("libc.so.6");
   ASSERT_TRUE(libc.IsLoaded()) << libc.Error();
   auto* get_pid = libc.Get<pid_t()>("getpid");

@@ -4,6 +4,7 @@
 #include <httplib.h>
 #include <json/json.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <regex>
@@ -22,7 +23,8 @@ Json::Value ParseJson(const std::string& text) {
 
 template <size_t N>
 void Put(char (&field)[N], const std::string& text) {
-  std::strncpy(field, text.c_str(), N - 1);
+  // The record is zeroed, so a cut text stays terminated.
+  std::memcpy(field, text.data(), std::min(text.size(), N - 1));
 }
 
 std::unique_ptr<httplib::Client> AdminClient(int port, bool tls, const std::string& ca_file) {
