@@ -133,9 +133,15 @@ void LeaseThousandPending(benchmark::State& state) {
 
 BENCHMARK(SetEntry16)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(GetEntry16)->Repetitions(5)->ReportAggregatesOnly(true);
-BENCHMARK(StoreThousandPending)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitions(5)->ReportAggregatesOnly(true);
-BENCHMARK(LeaseThousandPending)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(StoreThousandPending)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(LeaseThousandPending)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 }  // namespace
-
-BENCHMARK_MAIN();

@@ -38,9 +38,9 @@ void FreeResponse(IRPClient* rpClient, ServerResponse* response) {
 
 bool StoreP2PText(uint32_t id, const Json::Value& value) {
   if (!value.isString() || value.asString().empty()) return true;
-  char text[kP2PTextMax] = {};
-  std::strncpy(text, value.asCString(), kP2PTextMax - 1);
-  return SetClientBlobData(id, static_cast<uint32_t>(std::strlen(text) + 1), text);
+  // Stored as text with its NUL, cut to the store's 260-byte limit.
+  std::string text = value.asString().substr(0, kP2PTextMax - 1);
+  return SetClientBlobData(id, static_cast<uint32_t>(text.size() + 1), text.c_str());
 }
 
 }  // namespace

@@ -22,7 +22,7 @@ template <size_t N>
 void CopyField(char (&field)[N], const char* text) {
   std::memset(field, 0, N);
   if (text == nullptr) return;
-  std::strncpy(field, text, N - 1);
+  std::memcpy(field, text, strnlen(text, N - 1));
 }
 
 // Holds one value read from the tenant store (a malloc'd copy) until the

@@ -100,7 +100,7 @@ void PerformUninstallClient(PerformerContext* ctx, uint64_t argument) {
   std::memset(&ack, 0, sizeof(ack));
   ack.dwCmdId = kUninstallAckCmdId;
   char* guid = reinterpret_cast<char*>(static_cast<uintptr_t>(argument));
-  std::strncpy(ack.szCmdGuid, guid, sizeof(ack.szCmdGuid) - 1);
+  std::memcpy(ack.szCmdGuid, guid, strnlen(guid, sizeof(ack.szCmdGuid) - 1));
   ack.byRetry = 0;
   ack.byLeading = 1;
   ack.pszAckPayload = nullptr;
@@ -193,7 +193,7 @@ void PerformSendPendingCommandAck(PerformerContext* ctx, uint64_t argument) {
   CmdAck ack;
   std::memset(&ack, 0, sizeof(ack));
   ack.dwCmdId = stored->cmdId;
-  std::strncpy(ack.szCmdGuid, stored->guid.c_str(), sizeof(ack.szCmdGuid) - 1);
+  stored->guid.copy(ack.szCmdGuid, sizeof(ack.szCmdGuid) - 1);
   ack.dwStatus = stored->status;
   ack.byRetry = stored->byteA;
   ack.byLeading = stored->byteB;

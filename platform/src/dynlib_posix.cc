@@ -17,8 +17,6 @@ std::string LastDlError() {
   return text != nullptr ? text : "unknown dynamic linker error";
 }
 
-}  // namespace
-
 // The file names to try for `name_or_path`, in order.
 std::vector<std::string> Candidates(const std::string& name_or_path) {
   const size_t slash = name_or_path.rfind('/');
@@ -43,6 +41,8 @@ std::vector<std::string> Candidates(const std::string& name_or_path) {
   }
   return candidates;
 }
+
+}  // namespace
 
 DynamicLibrary DynamicLibrary::Load(const std::string& name_or_path) {
   DynamicLibrary library;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/event.h"
+#include "tsan_annotations.h"
 
 namespace platform {
 
@@ -25,6 +26,7 @@ Event::~Event() { close(fd_); }
 bool Event::Set() {
   // The counter only matters as zero / non-zero, so repeated sets are one.
   const uint64_t one = 1;
+  AG_TSAN_RELEASE(this);
   return write(fd_, &one, sizeof one) == static_cast<ssize_t>(sizeof one);
 }
 
@@ -35,7 +37,11 @@ bool Event::ResetEvent() {
 
 bool Event::IsSet() const {
   pollfd p{fd_, POLLIN, 0};
-  return poll(&p, 1, 0) == 1 && (p.revents & POLLIN) != 0;
+  if (poll(&p, 1, 0) != 1 || (p.revents & POLLIN) == 0) {
+    return false;
+  }
+  AG_TSAN_ACQUIRE(const_cast<Event*>(this));
+  return true;
 }
 
 int Event::PollFd() const { return fd_; }

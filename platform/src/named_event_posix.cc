@@ -10,6 +10,7 @@
 #include "platform/folders.h"
 #include "platform/named_event.h"
 #include "platform/process.h"
+#include "tsan_annotations.h"
 #include "unique_fd.h"
 
 namespace platform {
@@ -213,6 +214,7 @@ std::unique_ptr<NamedEvent> NamedEvent::OpenExisting(std::string_view name, uint
 
 bool NamedEvent::Set() {
   FifoLock lock(write_fd_);
+  AG_TSAN_RELEASE(this);
   return Pending(read_fd_) > 0 || write(write_fd_, "s", 1) == 1;
 }
 
@@ -225,11 +227,12 @@ bool NamedEvent::Reset() {
 int NamedEvent::PollFd() const { return read_fd_; }
 
 bool NamedEvent::ConsumeAfterWake() {
-  if (manual_reset_) {
-    return Pending(read_fd_) > 0;
-  }
   char byte = 0;
-  return read(read_fd_, &byte, 1) == 1;
+  if (manual_reset_ ? Pending(read_fd_) == 0 : read(read_fd_, &byte, 1) != 1) {
+    return false;
+  }
+  AG_TSAN_ACQUIRE(this);
+  return true;
 }
 
 }  // namespace platform

@@ -24,7 +24,9 @@
 // with unnamed events. The kernel drops the byte when the last holder closes,
 // and opening the write end without blocking fails (ENXIO) when no holder has
 // it open: that is "nobody holds it". Set and Reset take flock() on the FIFO so
-// that the test-and-write stays one step across processes.
+// that the test-and-write stays one step across processes; creating and
+// opening lock the events folder, so two creators of a name nobody holds do
+// not both set up its initial state.
 // Access: created with SecurityAttributes granting Everyone kEventModifyState
 // the FIFO is mode 0666, otherwise 0600 (other users get kErrorAccessDenied).
 // The owner-execute bit, meaningless on a FIFO, marks an auto-reset event so

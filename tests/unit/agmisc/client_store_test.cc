@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <array>
 #include <fstream>
-#include <thread>
 
 #include "agmisc_test_env.h"
 #include "client_store.h"
@@ -180,30 +179,6 @@ TEST_F(ClientStoreTest, FullDiskFailsTheWriteAndKeepsEarlierEntries) {
   std::vector<uint8_t> back(16);
   EXPECT_EQ(store->GetEntry(42, CL_DATA_TYPE_BLOB, back.size(), back.data()), agmisc::ReadResult::kFound);
   EXPECT_EQ(back, small);
-}
-
-TEST_F(ClientStoreTest, HandlesFromSeveralThreadsSeeEachOthersEntries) {
-  constexpr int kThreads = 4;
-  constexpr uint32_t kPerThread = 50;
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([t] {
-      for (uint32_t i = 0; i < kPerThread; ++i) {
-        CLDBHANDLE db = nullptr;
-        ASSERT_EQ(CLOpenDatabase(&db), 1);
-        const uint32_t id = 2000 + t * kPerThread + i;
-        EXPECT_EQ(CLSetDataByType(db, id, CL_DATA_TYPE_BLOB, sizeof(id), &id), 1);
-        EXPECT_EQ(CLCloseDatabase(db), 1);
-      }
-    });
-  }
-  for (auto& thread : threads) thread.join();
-  OpenStore db;
-  for (uint32_t id = 2000; id < 2000 + kThreads * kPerThread; ++id) {
-    uint32_t back = 0;
-    ASSERT_EQ(CLGetDataByType(db.get(), id, CL_DATA_TYPE_BLOB, sizeof(back), &back), 1);
-    EXPECT_EQ(back, id);
-  }
 }
 
 }  // namespace

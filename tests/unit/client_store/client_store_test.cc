@@ -106,12 +106,6 @@ TEST_F(ClientStoreWrapperTest, CounterStartsAtOneWhenUnreadable) {
   EXPECT_EQ(fake_.Value<uint32_t>(kCounterId), 1u);
 }
 
-TEST_F(ClientStoreWrapperTest, ConcurrentIncrementsAreNotLost) {
-  IncrementFromTwoThreads();
-  EXPECT_EQ(fake_.Value<uint32_t>(kCounterId), 2000u);
-  EXPECT_EQ(fake_.OpenHandles(), 0);
-}
-
 // The same through the real support library and its SQLite store (on a
 // memory file system when there is one: 4000 durable commits).
 TEST(ClientStoreRealLibraryTest, ConcurrentIncrementsAreNotLost) {

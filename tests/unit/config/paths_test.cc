@@ -21,8 +21,6 @@ using ::testing::SetArrayArgument;
 
 constexpr char16_t kSecureProtocolsKey[] = u"S-1-5-18\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
 
-std::u16string Utf16(const std::string& text) { return *platform::Utf8ToUtf16(text); }
-
 class PathsTest : public ::testing::Test {
  protected:
   ConfigTestEnv env_;

@@ -29,7 +29,7 @@ ConnectionSettings Settings(const std::string& server_url) {
   return ConnectionSettings::FromRecord(info);
 }
 
-TEST(Endpoint, EachOperationHasItsService) {
+TEST(TransportEndpoint, EachOperationHasItsService) {
   const ConnectionSettings settings = Settings("https://cs.example.com");
   EXPECT_EQ(Url(settings, Operation::kRegister), "https://cs.example.com:8443/agsrv/ClientSvc/register");
   EXPECT_EQ(Url(settings, Operation::kClientData, 2), "https://cs.example.com:8443/agsrv/ClientSvc/clientdata");
@@ -41,7 +41,7 @@ TEST(Endpoint, EachOperationHasItsService) {
   EXPECT_EQ(Url(settings, Operation::kUnregister, 2, true), "http://relay.lan:3128/agsrv/RelaySvc/unregister");
 }
 
-TEST(Endpoint, SchemeHostPortAndPathOfTheServerUrl) {
+TEST(TransportEndpoint, SchemeHostPortAndPathOfTheServerUrl) {
   EXPECT_EQ(Url(Settings("cs.example.com"), Operation::kRegister), "https://cs.example.com:8443/agsrv/ClientSvc/register");
   EXPECT_EQ(Url(Settings("HTTP://cs:80/"), Operation::kRegister), "http://cs:8443/agsrv/ClientSvc/register");
   EXPECT_EQ(Url(Settings("https://cs/tenant/a/"), Operation::kRegister),
@@ -49,13 +49,13 @@ TEST(Endpoint, SchemeHostPortAndPathOfTheServerUrl) {
   EXPECT_EQ(Url(Settings("https://[::1]:99"), Operation::kRegister), "https://[::1]:8443/agsrv/ClientSvc/register");
 }
 
-TEST(Endpoint, RefusesAddressesThatWouldChangeTheRequest) {
+TEST(TransportEndpoint, RefusesAddressesThatWouldChangeTheRequest) {
   for (const char* bad : {"ftp://cs", "https://user@cs", "https://cs/a b", "https://cs?x=1", "https://", "cs\r\nX: y"}) {
     EXPECT_EQ(Url(Settings(bad), Operation::kRegister).rfind("error: ", 0), 0u) << bad;
   }
 }
 
-TEST(Endpoint, TextsAreCutAtTheirFieldWidth) {
+TEST(TransportEndpoint, TextsAreCutAtTheirFieldWidth) {
   CSConnectionInfo info = MakeConnectionInfo("", 1);
   std::memset(info.szTenantId, 'T', sizeof(info.szTenantId));  // 40 bytes, no terminator
   std::memset(info.szLocale, 'L', sizeof(info.szLocale));
@@ -64,7 +64,7 @@ TEST(Endpoint, TextsAreCutAtTheirFieldWidth) {
   EXPECT_EQ(settings.locale, std::string(5, 'L'));
 }
 
-TEST(Endpoint, RelayNeedsAddressAndPort) {
+TEST(TransportEndpoint, RelayNeedsAddressAndPort) {
   CSConnectionInfo info = MakeConnectionInfo("", 1, 0);
   std::strcpy(info.szRelayAddress, "relay");
   EXPECT_FALSE(ConnectionSettings::FromRecord(info).HasRelay());
@@ -76,7 +76,7 @@ void PutWide(AgProxySettings& record, size_t offset, const std::u16string& text)
   std::memcpy(reinterpret_cast<char*>(&record) + offset, text.data(), text.size() * sizeof(char16_t));
 }
 
-TEST(ProxyRecord, EnabledRecordGivesHostPortAndCredentials) {
+TEST(TransportProxyRecord, EnabledRecordGivesHostPortAndCredentials) {
   AgProxySettings record{};
   record.bProxyEnabled = 1;
   record.dwProxyPort = 3128;
@@ -94,7 +94,7 @@ TEST(ProxyRecord, EnabledRecordGivesHostPortAndCredentials) {
   EXPECT_FALSE(agtransport::ProxyFromRecord(record).has_value());
 }
 
-TEST(ProxyRecord, UnusableRecordMeansNoProxy) {
+TEST(TransportProxyRecord, UnusableRecordMeansNoProxy) {
   AgProxySettings record{};
   record.bProxyEnabled = 1;
   EXPECT_FALSE(agtransport::ProxyFromRecord(record).has_value()) << "no server";

@@ -16,7 +16,7 @@
 namespace transport_test {
 namespace {
 
-class ExportsTest : public ::testing::Test {
+class TransportExportsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(AGMiscSetAgentRoot(root_.path().c_str()), 1);
@@ -54,7 +54,7 @@ class ExportsTest : public ::testing::Test {
   uint32_t error_ = 0;
 };
 
-TEST_F(ExportsTest, ExchangesRecordTheConnectionStateInTheSupportLibrary) {
+TEST_F(TransportExportsTest, ExchangesRecordTheConnectionStateInTheSupportLibrary) {
   Cssim server;
   ASSERT_NO_FATAL_FAILURE(server.Start({"--relay-intervals", "15,1440,15"}));
   const CSConnectionInfo info = MakeConnectionInfo("http://", server.port(), server.relay_port());
@@ -74,7 +74,7 @@ TEST_F(ExportsTest, ExchangesRecordTheConnectionStateInTheSupportLibrary) {
   EXPECT_EQ(ConnectionState(), 2u);
 }
 
-TEST_F(ExportsTest, CaBundleInTheConfigFolderIsTrusted) {
+TEST_F(TransportExportsTest, CaBundleInTheConfigFolderIsTrusted) {
   TestCa ca;
   std::string error;
   ASSERT_TRUE(ca.Create(&error)) << error;
@@ -93,7 +93,7 @@ TEST_F(ExportsTest, CaBundleInTheConfigFolderIsTrusted) {
   EXPECT_EQ(client_->Register(R"([{"payload":{}}])", accepted.slot()), 1);
 }
 
-TEST_F(ExportsTest, ProxyRecordOfTheSupportLibraryIsUsed) {
+TEST_F(TransportExportsTest, ProxyRecordOfTheSupportLibraryIsUsed) {
   Cssim server;
   ASSERT_NO_FATAL_FAILURE(server.Start({}, false));
   AgProxySettings proxy{};
@@ -110,7 +110,7 @@ TEST_F(ExportsTest, ProxyRecordOfTheSupportLibraryIsUsed) {
   EXPECT_TRUE(server.Journal().empty());
 }
 
-TEST(Exports, RefuseMissingOrForeignObjects) {
+TEST(TransportExports, RefuseMissingOrForeignObjects) {
   uint32_t error = 0;
   IRPClient* client = reinterpret_cast<IRPClient*>(0x1);
   EXPECT_EQ(CreateCSClientObject(nullptr, &error), 0);

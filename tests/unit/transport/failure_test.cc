@@ -74,7 +74,7 @@ void WriteAll(int fd, const std::string& data) {
   }
 }
 
-class FailureTest : public ::testing::Test {
+class TransportFailureTest : public ::testing::Test {
  protected:
   // Registers with a server on `port`; returns whether the call succeeded.
   bool RegisterAt(int port, uint32_t total_timeout_ms = 5000) {
@@ -92,13 +92,13 @@ class FailureTest : public ::testing::Test {
   LogCapture log_;
 };
 
-TEST_F(FailureTest, NobodyListeningFailsTheCall) {
+TEST_F(TransportFailureTest, NobodyListeningFailsTheCall) {
   EXPECT_FALSE(RegisterAt(FreeLoopbackPort()));
   EXPECT_TRUE(log_.Contains("Couldn't connect")) << log_.All();
   EXPECT_TRUE(environment_.reported().empty());
 }
 
-TEST_F(FailureTest, SlowServerRunsIntoTheTotalTimeout) {
+TEST_F(TransportFailureTest, SlowServerRunsIntoTheTotalTimeout) {
   Cssim server;
   ASSERT_NO_FATAL_FAILURE(server.Start({}, false));
   server.Post("/admin/outage", R"({"mode":"slow","seconds":60,"delayMs":20000})");
@@ -106,7 +106,7 @@ TEST_F(FailureTest, SlowServerRunsIntoTheTotalTimeout) {
   EXPECT_TRUE(log_.Contains("Timeout was reached")) << log_.All();
 }
 
-TEST_F(FailureTest, ResetConnectionFailsTheCall) {
+TEST_F(TransportFailureTest, ResetConnectionFailsTheCall) {
   RawServer server([](int fd) {
     const linger abort_on_close{1, 0};  // close sends RST
     setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort_on_close, sizeof(abort_on_close));
@@ -115,7 +115,7 @@ TEST_F(FailureTest, ResetConnectionFailsTheCall) {
   EXPECT_TRUE(log_.Contains("POST http://127.0.0.1:" + std::to_string(server.port()))) << log_.All();
 }
 
-TEST_F(FailureTest, TruncatedBodyFailsTheCall) {
+TEST_F(TransportFailureTest, TruncatedBodyFailsTheCall) {
   RawServer server([](int fd) {
     WriteAll(fd, "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 100\r\n\r\n{\"success\":tr");
   });
@@ -123,7 +123,7 @@ TEST_F(FailureTest, TruncatedBodyFailsTheCall) {
   EXPECT_TRUE(log_.Contains("failed")) << log_.All();
 }
 
-TEST_F(FailureTest, OversizedBodyIsCutOffAndFailsTheCall) {
+TEST_F(TransportFailureTest, OversizedBodyIsCutOffAndFailsTheCall) {
   RawServer server([](int fd) {
     const size_t size = agtransport::kMaxResponseBytes + 1024;
     WriteAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(size) + "\r\n\r\n");
@@ -133,7 +133,7 @@ TEST_F(FailureTest, OversizedBodyIsCutOffAndFailsTheCall) {
   EXPECT_TRUE(log_.Contains("larger than 4194304 bytes")) << log_.All();
 }
 
-TEST_F(FailureTest, RedirectIsNotFollowed) {
+TEST_F(TransportFailureTest, RedirectIsNotFollowed) {
   RawServer server([](int fd) {
     WriteAll(fd, "HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:1/\r\nContent-Length: 0\r\n\r\n");
   });

@@ -38,7 +38,7 @@ class Tinyproxy {
   int port_ = 0;
 };
 
-class ProxyTest : public ::testing::Test {
+class TransportProxyTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (std::string(TINYPROXY_PATH).empty()) GTEST_SKIP() << "tinyproxy is not installed; proxy tests skipped";
@@ -66,7 +66,7 @@ class ProxyTest : public ::testing::Test {
   LogCapture log_;
 };
 
-TEST_F(ProxyTest, PlainHttpIsForwardedByTheProxy) {
+TEST_F(TransportProxyTest, PlainHttpIsForwardedByTheProxy) {
   ASSERT_NO_FATAL_FAILURE(server_.Start());
   ASSERT_NO_FATAL_FAILURE(proxy_.Start());
   UseProxy(proxy_.port());
@@ -76,7 +76,7 @@ TEST_F(ProxyTest, PlainHttpIsForwardedByTheProxy) {
   EXPECT_NE(journal[0]["proxyVia"].asString().find("tinyproxy"), std::string::npos) << journal[0].toStyledString();
 }
 
-TEST_F(ProxyTest, HttpsIsTunnelledThroughTheProxy) {
+TEST_F(TransportProxyTest, HttpsIsTunnelledThroughTheProxy) {
   TestCa ca;
   std::string error;
   ASSERT_TRUE(ca.Create(&error)) << error;
@@ -90,7 +90,7 @@ TEST_F(ProxyTest, HttpsIsTunnelledThroughTheProxy) {
   EXPECT_EQ(server_.Journal("register").size(), 1u);
 }
 
-TEST_F(ProxyTest, CredentialsAreRequiredAndChecked) {
+TEST_F(TransportProxyTest, CredentialsAreRequiredAndChecked) {
   ASSERT_NO_FATAL_FAILURE(server_.Start());
   ASSERT_NO_FATAL_FAILURE(proxy_.Start("agent", "s3cret"));
 
@@ -106,7 +106,7 @@ TEST_F(ProxyTest, CredentialsAreRequiredAndChecked) {
   EXPECT_EQ(server_.Journal("register").size(), 1u);
 }
 
-TEST_F(ProxyTest, RelayIsReachedWithoutTheProxy) {
+TEST_F(TransportProxyTest, RelayIsReachedWithoutTheProxy) {
   ASSERT_NO_FATAL_FAILURE(server_.Start());
   UseProxy(FreeLoopbackPort());  // a proxy that is not there
   EXPECT_FALSE(Register("http://")) << "the server is reached only through the proxy";

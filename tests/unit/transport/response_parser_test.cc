@@ -24,7 +24,7 @@ Parsed Parse(const std::string& body, std::string* error = nullptr) {
   return Parsed(ParseServerResponse(body, error != nullptr ? error : &ignored));
 }
 
-TEST(ResponseParser, ReadsSuccessErrorCodesAndCommands) {
+TEST(TransportResponseParser, ReadsSuccessErrorCodesAndCommands) {
   const Parsed response = Parse(R"({"success":false,"errorCodes":[20016,4294967295],
       "commands":[{"leading":4294967295,"guid":"G-1","command":{"cmd":{"id":27,"type":1,"context":{},"data":{"interval":5}}}},
                   {"command":{"cmd":{"id":1}}}]})");
@@ -43,7 +43,7 @@ TEST(ResponseParser, ReadsSuccessErrorCodesAndCommands) {
   EXPECT_STREQ(response->pCommands[1].pszCmdGuid, "");
 }
 
-TEST(ResponseParser, SuccessMayBeBooleanOrZeroOrOne) {
+TEST(TransportResponseParser, SuccessMayBeBooleanOrZeroOrOne) {
   EXPECT_EQ(Parse(R"({"success":true})")->bSuccess, 1);
   EXPECT_EQ(Parse(R"({"success":1})")->bSuccess, 1);
   EXPECT_EQ(Parse(R"({"success":0})")->bSuccess, 0);
@@ -51,7 +51,7 @@ TEST(ResponseParser, SuccessMayBeBooleanOrZeroOrOne) {
   EXPECT_EQ(Parse(R"({"success":null})"), nullptr);
 }
 
-TEST(ResponseParser, EmptyListsGiveNoListAtAll) {
+TEST(TransportResponseParser, EmptyListsGiveNoListAtAll) {
   const Parsed response = Parse(R"({"success":true,"errorCodes":[],"commands":[]})");
   ASSERT_NE(response, nullptr);
   EXPECT_EQ(response->pErrorCodes, nullptr);
@@ -59,7 +59,7 @@ TEST(ResponseParser, EmptyListsGiveNoListAtAll) {
   EXPECT_EQ(response->dwCommandCount, 0u);
 }
 
-TEST(ResponseParser, RefusesWronglyTypedMembersWithAReason) {
+TEST(TransportResponseParser, RefusesWronglyTypedMembersWithAReason) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {R"({"errorCodes":[]})", "no \"success\""},
       {R"({"success":true,"errorCodes":[1.5]})", "error code"},
@@ -81,7 +81,7 @@ TEST(ResponseParser, RefusesWronglyTypedMembersWithAReason) {
   }
 }
 
-TEST(ResponseParser, CutsLongGuidsAndEndsTextsAtAnEmbeddedNul) {
+TEST(TransportResponseParser, CutsLongGuidsAndEndsTextsAtAnEmbeddedNul) {
   const std::string long_guid(300, 'x');
   const Parsed response =
       Parse(R"({"success":true,"commands":[{"guid":")" + long_guid + R"(","command":{}},
@@ -91,7 +91,7 @@ TEST(ResponseParser, CutsLongGuidsAndEndsTextsAtAnEmbeddedNul) {
   EXPECT_STREQ(response->pCommands[1].pszCmdGuid, "ab");
 }
 
-TEST(ResponseParser, RefusesOversizedAndDeeplyNestedBodies) {
+TEST(TransportResponseParser, RefusesOversizedAndDeeplyNestedBodies) {
   std::string error;
   std::string big = R"({"success":true,"pad":")" + std::string(agtransport::kMaxResponseBytes, ' ') + "\"}";
   EXPECT_EQ(Parse(big, &error), nullptr);

@@ -28,7 +28,7 @@ std::vector<uint32_t> ErrorCodes(const ServerResponse* response) {
   return std::vector<uint32_t>(response->pErrorCodes, response->pErrorCodes + response->dwErrorCount);
 }
 
-class RpClientTest : public ::testing::Test {
+class TransportRpClientTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_NO_FATAL_FAILURE(server_.Start({"--relay-intervals", "15,1440,20"}));
@@ -48,7 +48,7 @@ class RpClientTest : public ::testing::Test {
   std::unique_ptr<agtransport::RpClient> client_;
 };
 
-TEST_F(RpClientTest, RegisterDeliversTheMessageWithTheClientIdentity) {
+TEST_F(TransportRpClientTest, RegisterDeliversTheMessageWithTheClientIdentity) {
   ResponseHolder holder(*client_);
   ASSERT_EQ(client_->Register(R"([{"payload":{"os":"linux"}}])", holder.slot()), 1);
   EXPECT_EQ(holder->bSuccess, 1);
@@ -65,7 +65,7 @@ TEST_F(RpClientTest, RegisterDeliversTheMessageWithTheClientIdentity) {
   EXPECT_THAT(environment_.reported(), ElementsAre(agtransport::kConnectionDirect));
 }
 
-TEST_F(RpClientTest, RefusedRegistrationComesBackWithError101) {
+TEST_F(TransportRpClientTest, RefusedRegistrationComesBackWithError101) {
   server_.Post("/admin/registration", R"({"refuse":true})");
   ResponseHolder holder(*client_);
   ASSERT_EQ(client_->Register(R"([{"payload":{}}])", holder.slot()), 1);
@@ -73,7 +73,7 @@ TEST_F(RpClientTest, RefusedRegistrationComesBackWithError101) {
   EXPECT_THAT(ErrorCodes(holder.response), ElementsAre(101u));
 }
 
-TEST_F(RpClientTest, HeartbeatBringsQueuedCommandsInOrderOnce) {
+TEST_F(TransportRpClientTest, HeartbeatBringsQueuedCommandsInOrderOnce) {
   server_.QueueCommand(kClientGuid, 12, R"(,"guid":"cmd-guid-1","leading":7)");
   server_.QueueCommand(kClientGuid, 20);
   {
@@ -102,7 +102,7 @@ TEST_F(RpClientTest, HeartbeatBringsQueuedCommandsInOrderOnce) {
   EXPECT_EQ(journal[0]["payload"][0]["payload"]["hb"], 1);
 }
 
-TEST_F(RpClientTest, ClientDataGoesToTheServiceOfItsKind) {
+TEST_F(TransportRpClientTest, ClientDataGoesToTheServiceOfItsKind) {
   const std::vector<std::pair<uint32_t, std::string>> cases = {
       {2, "ClientSvc"}, {4, "ClientSvc"}, {10, "PolicySvc"}, {3, "GeneralSvc"}, {23, "GeneralSvc"}};
   for (const auto& [kind, service] : cases) {
@@ -113,7 +113,7 @@ TEST_F(RpClientTest, ClientDataGoesToTheServiceOfItsKind) {
   }
 }
 
-TEST_F(RpClientTest, AcknowledgementCarriesTheRecordWithItsGuidCutTo99Characters) {
+TEST_F(TransportRpClientTest, AcknowledgementCarriesTheRecordWithItsGuidCutTo99Characters) {
   CmdAck ack{};
   ack.dwCmdId = 12;
   std::memset(ack.szCmdGuid, 'g', sizeof(ack.szCmdGuid));  // no terminator inside the field
@@ -137,7 +137,7 @@ TEST_F(RpClientTest, AcknowledgementCarriesTheRecordWithItsGuidCutTo99Characters
   EXPECT_EQ(journal[0]["payload"]["result"], "done");
 }
 
-TEST_F(RpClientTest, NotificationWithoutTextIsSentWithNullPayload) {
+TEST_F(TransportRpClientTest, NotificationWithoutTextIsSentWithNullPayload) {
   ResponseHolder holder(*client_);
   ASSERT_EQ(client_->SendNotification(24, 112, "", holder.slot()), 1);
   const std::vector<Json::Value> journal = server_.Journal("notification");
@@ -148,7 +148,7 @@ TEST_F(RpClientTest, NotificationWithoutTextIsSentWithNullPayload) {
   EXPECT_TRUE(journal[0]["payload"].isNull());
 }
 
-TEST_F(RpClientTest, ServerErrorCodesReachTheCallerInServerOrder) {
+TEST_F(TransportRpClientTest, ServerErrorCodesReachTheCallerInServerOrder) {
   server_.Fail(R"({"count":1,"operation":"clientdata","errorCodes":[20016,20039]})");
   ResponseHolder holder(*client_);
   ASSERT_TRUE(Heartbeat(holder));
@@ -160,7 +160,7 @@ TEST_F(RpClientTest, ServerErrorCodesReachTheCallerInServerOrder) {
   EXPECT_EQ(next->bSuccess, 1);
 }
 
-TEST_F(RpClientTest, FaultLimitedToAcknowledgementsLeavesOtherOperationsAlone) {
+TEST_F(TransportRpClientTest, FaultLimitedToAcknowledgementsLeavesOtherOperationsAlone) {
   server_.Fail(R"({"count":1,"operation":"ack","errorCodes":[5]})");
   ResponseHolder heartbeat(*client_);
   ASSERT_TRUE(Heartbeat(heartbeat));
@@ -174,7 +174,7 @@ TEST_F(RpClientTest, FaultLimitedToAcknowledgementsLeavesOtherOperationsAlone) {
   EXPECT_THAT(ErrorCodes(holder.response), ElementsAre(5u));
 }
 
-TEST_F(RpClientTest, RelayModeSendsThroughTheRelayAndBack) {
+TEST_F(TransportRpClientTest, RelayModeSendsThroughTheRelayAndBack) {
   ASSERT_EQ(client_->SetRPMode(1), 1);
   {
     ResponseHolder holder(*client_);
@@ -200,7 +200,7 @@ TEST_F(RpClientTest, RelayModeSendsThroughTheRelayAndBack) {
               ElementsAre(agtransport::kConnectionViaRelay, agtransport::kConnectionDirect));
 }
 
-TEST_F(RpClientTest, RelayModeWithoutRelayAddressStaysDirect) {
+TEST_F(TransportRpClientTest, RelayModeWithoutRelayAddressStaysDirect) {
   auto client = MakeClient(environment_);
   const CSConnectionInfo info = MakeConnectionInfo("http://", server_.port());
   ASSERT_EQ(client->InitCSClient(&info), 1);
@@ -210,7 +210,7 @@ TEST_F(RpClientTest, RelayModeWithoutRelayAddressStaysDirect) {
   EXPECT_EQ(server_.Journal("rpconfig").back()["listener"], "direct");
 }
 
-TEST_F(RpClientTest, UnregisterGoesToTheRelayAndReportsTheServersVerdict) {
+TEST_F(TransportRpClientTest, UnregisterGoesToTheRelayAndReportsTheServersVerdict) {
   EXPECT_EQ(client_->UnRegisterFromRP(), 1);
   const std::vector<Json::Value> journal = server_.Journal("unregister");
   ASSERT_EQ(journal.size(), 1u);
@@ -221,7 +221,7 @@ TEST_F(RpClientTest, UnregisterGoesToTheRelayAndReportsTheServersVerdict) {
   EXPECT_EQ(client_->UnRegisterFromRP(), 0);
 }
 
-TEST_F(RpClientTest, OperationsFailWithoutConnectionRecord) {
+TEST_F(TransportRpClientTest, OperationsFailWithoutConnectionRecord) {
   LogCapture log;
   auto client = MakeClient(environment_);
   ResponseHolder holder(*client);
@@ -234,7 +234,7 @@ TEST_F(RpClientTest, OperationsFailWithoutConnectionRecord) {
   EXPECT_THAT(server_.Journal(), IsEmpty());
 }
 
-TEST_F(RpClientTest, MissingArgumentsFailWithoutSending) {
+TEST_F(TransportRpClientTest, MissingArgumentsFailWithoutSending) {
   ServerResponse* response = nullptr;
   EXPECT_EQ(client_->InitCSClient(nullptr), 0);
   EXPECT_EQ(client_->Register("[]", nullptr), 0);
@@ -247,7 +247,7 @@ TEST_F(RpClientTest, MissingArgumentsFailWithoutSending) {
   EXPECT_THAT(server_.Journal(), IsEmpty());
 }
 
-TEST_F(RpClientTest, TextThatIsNotJsonIsNotSent) {
+TEST_F(TransportRpClientTest, TextThatIsNotJsonIsNotSent) {
   LogCapture log;
   ResponseHolder holder(*client_);
   EXPECT_EQ(client_->SendNotification(28, 138, "{\"a\":", holder.slot()), 0);
@@ -255,7 +255,7 @@ TEST_F(RpClientTest, TextThatIsNotJsonIsNotSent) {
   EXPECT_THAT(server_.Journal(), IsEmpty());
 }
 
-TEST_F(RpClientTest, RecordWithoutServerUrlIsRefused) {
+TEST_F(TransportRpClientTest, RecordWithoutServerUrlIsRefused) {
   CSConnectionInfo info = MakeConnectionInfo("http://", server_.port());
   info.szServerUrl[0] = '\0';
   EXPECT_EQ(client_->InitCSClient(&info), 0);
@@ -265,7 +265,7 @@ TEST_F(RpClientTest, RecordWithoutServerUrlIsRefused) {
 
 // Each malformed answer fails the call with a log line; the client stays
 // usable for the next exchange.
-TEST_F(RpClientTest, MalformedResponsesFailTheCallAndAreLogged) {
+TEST_F(TransportRpClientTest, MalformedResponsesFailTheCallAndAreLogged) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {R"({"count":1,"body":"this is not json"})", "response is not JSON"},
       {R"({"count":1,"body":"{\"success\":true,\"commands\":[{\"guid\":\"a\""})", "response is not JSON"},

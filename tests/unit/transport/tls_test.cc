@@ -8,7 +8,7 @@
 namespace transport_test {
 namespace {
 
-class TlsTest : public ::testing::Test {
+class TransportTlsTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     ca_ = new TestCa();
@@ -44,34 +44,34 @@ class TlsTest : public ::testing::Test {
   LogCapture log_;
 };
 
-TestCa* TlsTest::ca_ = nullptr;
-std::string* TlsTest::ca_error_ = nullptr;
+TestCa* TransportTlsTest::ca_ = nullptr;
+std::string* TransportTlsTest::ca_error_ = nullptr;
 
-TEST_F(TlsTest, TrustedCertificateIsAcceptedWithAndWithoutScheme) {
+TEST_F(TransportTlsTest, TrustedCertificateIsAcceptedWithAndWithoutScheme) {
   EXPECT_TRUE(RegisterWith(ca_->ca_file(), "https://")) << log_.All();
   EXPECT_TRUE(RegisterWith(ca_->ca_file(), "")) << "no scheme means https\n" << log_.All();
   EXPECT_EQ(server_.Journal("register").size(), 2u);
 }
 
-TEST_F(TlsTest, CertificateFromAnotherCaIsRefused) {
+TEST_F(TransportTlsTest, CertificateFromAnotherCaIsRefused) {
   EXPECT_FALSE(RegisterWith(ca_->other_ca_file(), "https://"));
   EXPECT_TRUE(log_.Contains("SSL certificate problem")) << log_.All();
   EXPECT_TRUE(server_.Journal().empty());
 }
 
-TEST_F(TlsTest, SystemStoreDoesNotTrustTheTestCa) {
+TEST_F(TransportTlsTest, SystemStoreDoesNotTrustTheTestCa) {
   EXPECT_FALSE(RegisterWith("", "https://"));
   EXPECT_TRUE(server_.Journal().empty());
 }
 
-TEST_F(TlsTest, HostNameMustMatchTheCertificate) {
+TEST_F(TransportTlsTest, HostNameMustMatchTheCertificate) {
   // The certificate names 127.0.0.1 only; the same server reached as
   // "localhost" is refused.
   EXPECT_FALSE(RegisterWith(ca_->ca_file(), "https://", "localhost"));
   EXPECT_TRUE(server_.Journal().empty());
 }
 
-TEST_F(TlsTest, PlainHttpToTheTlsServerFails) {
+TEST_F(TransportTlsTest, PlainHttpToTheTlsServerFails) {
   EXPECT_FALSE(RegisterWith(ca_->ca_file(), "http://"));
 }
 

@@ -1,0 +1,151 @@
+// Start, stop and the first passes of the heartbeat thread.
+#include "core/rpclcore/heartbeat_thread.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "core/rpclcore/task_pool.h"
+#include "core/siblings/client_store.h"
+#include "tests/unit/heartbeat/heartbeat_test_env.h"
+
+namespace {
+
+using ::testing::_;
+using ::testing::DoAll;
+using ::testing::Invoke;
+using ::testing::Return;
+using ::testing::SetArgPointee;
+
+// A clock on which time never passes by itself: a zero wait polls, any other
+// wait lasts until one of its handles is signalled. The test learns of each
+// wait the thread enters, so it acts exactly while the thread waits.
+class GateClock final : public platform::Clock {
+ public:
+  int64_t NowSeconds() override { return 1'700'000'000; }
+  int64_t NowMilliseconds() override { return NowSeconds() * 1000; }
+  void SleepMs(uint32_t) override {}
+  int WaitAny(std::span<platform::Waitable* const> handles, uint32_t timeout_ms) override {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      waits_.push_back(timeout_ms);
+    }
+    entered_.notify_all();
+    return platform::WaitAnyRealTime(handles, timeout_ms == 0 ? 0 : platform::kInfinite);
+  }
+  // Blocks until the thread has entered `count` waits; false after a generous
+  // safety limit so that a broken thread fails the test instead of hanging it.
+  bool AwaitWaits(size_t count) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return entered_.wait_for(lock, std::chrono::seconds(30), [&] { return waits_.size() >= count; });
+  }
+  std::vector<uint32_t> Waits() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return waits_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable entered_;
+  std::vector<uint32_t> waits_;
+};
+
+const char* kTenant = R"({"tenantId":"T-1","locale":"en-US","csUrl":"cs.example.test","csAppNm":"app",
+  "csSrvCl":"cl","csSrvRp":"rp","csSrvNe":"ne","csSrvPo":"po","csSrvGn":"gn","csPrtNo":443,
+  "clientDefaultHeartBeatInterval":60})";
+
+class HeartbeatThreadTest : public ::testing::Test {
+ protected:
+  HeartbeatThreadTest() : clockScope_(&clock_) {
+    env_.WriteTenantJson(kTenant);
+    ON_CALL(env_.rpClient, SetClientData(_, _, _, _))
+        .WillByDefault(Invoke([this](const ClientDataRecord*, uint32_t dataId, ServerResponse** out, uint8_t) {
+          *out = nullptr;
+          if (dataId == 118) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            ++heartbeats_;
+            *out = &heartbeat_.response;
+          }
+          return uint8_t{1};
+        }));
+  }
+  ~HeartbeatThreadTest() override {
+    StopClientHeartBeatThread(&env_.rpClient);
+    StopRpTaskPerformerThreadPool();
+  }
+  int Heartbeats() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return heartbeats_;
+  }
+
+  HeartbeatEnv env_;
+  GateClock clock_;
+  platform::ScopedClock clockScope_;
+  TestServerResponse heartbeat_{true};
+  TestServerResponse registration_{true};
+  std::mutex mutex_;
+  int heartbeats_ = 0;
+};
+
+TEST_F(HeartbeatThreadTest, StopDuringTheInitialisationRetryEndsTheThreadWithinThatWait) {
+  // InitCSClient fails: the thread retries every five minutes.
+  ASSERT_TRUE(StartClientHeartBeatThread(&env_.rpClient));
+  ASSERT_TRUE(clock_.AwaitWaits(1));
+  EXPECT_EQ(clock_.Waits()[0], kRpInitRetryMs);
+  EXPECT_TRUE(StopClientHeartBeatThread(&env_.rpClient));
+  EXPECT_FALSE(IsHeartbeatThreadRunning());
+  EXPECT_TRUE(env_.log.Contains("Stop event fired. Breaking off from the loop..."));
+  EXPECT_FALSE(env_.log.Contains("Rp initialization done."));
+  EXPECT_FALSE(SetServerForceSyncEvent());
+}
+
+TEST_F(HeartbeatThreadTest, StartingTwiceStartsOneThread) {
+  ASSERT_TRUE(StartClientHeartBeatThread(&env_.rpClient));
+  EXPECT_TRUE(StartClientHeartBeatThread(&env_.rpClient));
+  EXPECT_TRUE(env_.log.Contains("Thread already running. Returning TRUE..."));
+  ASSERT_TRUE(clock_.AwaitWaits(1));
+  EXPECT_EQ(env_.log.Count("Entering the initialization loop..."), 1u);
+  EXPECT_TRUE(StopClientHeartBeatThread(&env_.rpClient));
+  EXPECT_TRUE(StopClientHeartBeatThread(&env_.rpClient));
+  EXPECT_TRUE(env_.log.Contains("Thread already stopped. Returning TRUE..."));
+}
+
+TEST_F(HeartbeatThreadTest, NoThreadWithoutAResponseGenerator) {
+  EXPECT_CALL(env_.resp, CreateCAResponseGenObjNew(_, _)).WillOnce(Return(0));
+  EXPECT_FALSE(StartClientHeartBeatThread(&env_.rpClient));
+  EXPECT_TRUE(env_.log.Contains("CreateCAResponseGenObjNew failed"));
+  EXPECT_FALSE(IsHeartbeatThreadRunning());
+}
+
+TEST_F(HeartbeatThreadTest, ThreadWithoutRpClientCleansUpAfterItself) {
+  ASSERT_TRUE(StartClientHeartBeatThread(nullptr));
+  for (int i = 0; i < 100000 && IsHeartbeatThreadRunning(); ++i) std::this_thread::yield();
+  EXPECT_FALSE(IsHeartbeatThreadRunning());
+  EXPECT_TRUE(StopClientHeartBeatThread(nullptr));
+  EXPECT_TRUE(env_.log.Contains("Invalid input to function."));
+}
+
+TEST_F(HeartbeatThreadTest, FirstPassRegistersAndSendsTheHeartbeatAtOnceAndForceSyncSendsAnother) {
+  ON_CALL(env_.rpClient, InitCSClient(_)).WillByDefault(Return(1));
+  EXPECT_CALL(env_.rpClient, Register(_, _)).WillOnce(DoAll(SetArgPointee<1>(&registration_.response), Return(1)));
+  ASSERT_TRUE(StartClientHeartBeatThread(&env_.rpClient));
+  // Wait 1: the first pass (0 ms). Wait 2: the next registration round.
+  ASSERT_TRUE(clock_.AwaitWaits(2));
+  EXPECT_EQ(clock_.Waits()[0], 0u);
+  EXPECT_EQ(clock_.Waits()[1], 3u * 60000u);
+  EXPECT_EQ(Heartbeats(), 1);
+  EXPECT_EQ(env_.support.RegStatusValue(false), 3u);
+
+  ASSERT_TRUE(SetServerForceSyncEvent());
+  ASSERT_TRUE(clock_.AwaitWaits(3));
+  EXPECT_EQ(Heartbeats(), 2);
+  EXPECT_TRUE(env_.log.Contains("Force server sync occured"));
+  EXPECT_TRUE(StopClientHeartBeatThread(&env_.rpClient));
+  EXPECT_TRUE(env_.log.Contains("Heartbeat thread stopped!!"));
+}
+
+}  // namespace
