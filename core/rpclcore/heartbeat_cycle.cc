@@ -165,11 +165,7 @@ void QueueRemoteUninstall(const std::string& guid, HeartbeatState* state) {
     return;
   }
   std::memcpy(block, guid.c_str(), guid.size() + 1);
-  if (!AddTaskWithBlockInQ(GetRpTaskQueue(), CS_CLIENT_TASKQ_UNINSTALL_CLIENT, block)) {
-    AGLOG_AS("RpProcessHeartbeatCommand", AG_LOG_FAILURE, "Failed to append task(%lu) to CS task queue",
-             static_cast<unsigned long>(CS_CLIENT_TASKQ_UNINSTALL_CLIENT));
-    std::free(block);
-  }
+  if (!AddTaskWithBlockInQ(GetRpTaskQueue(), CS_CLIENT_TASKQ_UNINSTALL_CLIENT, block)) std::free(block);
 }
 
 void DispatchProcessedCommand(uint32_t id, const ServerCommandEntry& entry, const std::string& guid,

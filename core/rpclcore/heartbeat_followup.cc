@@ -302,7 +302,6 @@ void RequeuePendingTasks() {
     if (AddTaskWithBlockInQ(GetRpTaskQueue(), static_cast<uint8_t>(taskType), block)) {
       AGLOG(AG_LOG_FAILURE, "appended task %u", static_cast<unsigned>(taskType));
     } else {
-      AGLOG(AG_LOG_FAILURE, "Failed to append task(%u) to CS task queue", static_cast<unsigned>(taskType));
       ReturnPendingLease(block);
       std::free(block);
     }

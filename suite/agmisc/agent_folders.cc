@@ -11,8 +11,17 @@
 namespace agmisc {
 namespace {
 
-std::mutex g_root_lock;
-std::string g_root = kDefaultAgentRoot;  // guarded by g_root_lock
+struct RootState {
+  std::mutex lock;
+  std::string root = kDefaultAgentRoot;  // guarded by lock
+};
+
+// Never destroyed: threads that outlive the service's clean-up may still ask
+// for a folder while the process exits.
+RootState& Root() {
+  static RootState* state = new RootState;
+  return *state;
+}
 
 const char* SubfolderName(AgentFolder folder) {
   switch (folder) {
@@ -29,14 +38,16 @@ const char* SubfolderName(AgentFolder folder) {
 
 bool SetAgentRoot(const std::string& root) {
   if (root.empty()) return false;
-  std::lock_guard<std::mutex> lock(g_root_lock);
-  g_root = root.back() == '/' ? root : root + '/';
+  RootState& state = Root();
+  std::lock_guard<std::mutex> guard(state.lock);
+  state.root = root.back() == '/' ? root : root + '/';
   return true;
 }
 
 std::string AgentRoot() {
-  std::lock_guard<std::mutex> lock(g_root_lock);
-  return g_root;
+  RootState& state = Root();
+  std::lock_guard<std::mutex> guard(state.lock);
+  return state.root;
 }
 
 std::optional<std::string> AgentFolderPath(AgentFolder folder) {

@@ -20,8 +20,8 @@ std::string ReadFirstLine(const std::string& path) {
 
 std::string BootId() {
   // Read once: it does not change while the machine runs.
-  static const std::string boot_id = ReadFirstLine("/proc/sys/kernel/random/boot_id");
-  return boot_id;
+  static const std::string* boot_id = new std::string(ReadFirstLine("/proc/sys/kernel/random/boot_id"));
+  return *boot_id;
 }
 
 struct ProcessStart {
@@ -60,17 +60,21 @@ bool IsDecimal(std::string_view text) {
 }  // namespace
 
 std::string CurrentLeaseOwner() {
-  // Cached per process id: a forked child recomputes its own.
-  static std::mutex lock;
-  static pid_t cached_pid = 0;
-  static std::string cached_owner;
-  std::lock_guard<std::mutex> guard(lock);
-  if (cached_pid != ::getpid()) {
-    cached_pid = ::getpid();
-    const std::string pid = std::to_string(cached_pid);
-    cached_owner = BootId() + "/" + pid + "/" + ReadProcessStart(pid).start_ticks;
+  // Cached per process id: a forked child recomputes its own. Never
+  // destroyed, like the store pool that uses it during process exit.
+  struct Cache {
+    std::mutex lock;
+    pid_t pid = 0;       // guarded by lock
+    std::string owner;   // guarded by lock
+  };
+  static Cache* cache = new Cache;
+  std::lock_guard<std::mutex> guard(cache->lock);
+  if (cache->pid != ::getpid()) {
+    cache->pid = ::getpid();
+    const std::string pid = std::to_string(cache->pid);
+    cache->owner = BootId() + "/" + pid + "/" + ReadProcessStart(pid).start_ticks;
   }
-  return cached_owner;
+  return cache->owner;
 }
 
 bool IsLeaseOwnerAlive(const std::string& owner) {

@@ -59,13 +59,13 @@ HttpResult HttpSession::Post(const HttpRequest& request) {
 
   HeaderList headers;
   for (const std::string& header : request.headers) {
-    curl_slist* extended = curl_slist_append(headers.get(), header.c_str());
-    if (extended == nullptr) {
+    // Appending keeps the list's head, or fails leaving the list as it was.
+    curl_slist* head = curl_slist_append(headers.get(), header.c_str());
+    if (head == nullptr) {
       result.error = "out of memory building the request headers";
       return result;
     }
-    static_cast<void>(headers.release());
-    headers.reset(extended);
+    if (headers == nullptr) headers.reset(head);
   }
 
   char error_text[CURL_ERROR_SIZE] = {};

@@ -19,6 +19,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "suite/agtransport/endpoint.h"
 #include "suite/agtransport/http_session.h"

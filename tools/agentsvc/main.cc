@@ -11,7 +11,7 @@
 namespace {
 
 constexpr int kExitOk = 0;
-constexpr int kExitUsage = 1;
+constexpr int kExitUsage = 1;  // also: the suite could not be set up
 constexpr int kExitLoad = 2;
 constexpr int kExitStartUp = 3;
 constexpr int kExitCleanUp = 4;

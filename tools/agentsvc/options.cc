@@ -39,8 +39,9 @@ std::string UsageText() {
          "  --help                 this text\n"
          "\n"
          "Exit status: 0 when start-up and clean-up both succeeded; 1 for a usage\n"
-         "error; 2 when the core cannot be loaded; 3 when start-up was refused;\n"
-         "4 when clean-up was refused.\n";
+         "error or when the root folder or log file cannot be set up; 2 when the\n"
+         "core cannot be loaded; 3 when start-up was refused; 4 when clean-up was\n"
+         "refused.\n";
 }
 
 ParseResult ParseOptions(const std::vector<std::string>& args) {

@@ -3,7 +3,7 @@
 #include <agsuite/agevtlog.h>
 #include <agsuite/agmisc.h>
 
-#include <memory>
+#include <type_traits>
 
 #include "platform/clock.h"
 #include "platform/folders.h"
@@ -34,10 +34,9 @@ bool ServiceHost::Configure(std::string* error) {
   }
   if (!options_.machine_root.empty()) platform::SetMachineRoot(options_.machine_root);
   if (options_.minute_ms) {
-    // Lives until exit: the core's threads read the clock until clean-up ends.
-    static std::unique_ptr<platform::SystemClock> clock;
-    clock = std::make_unique<platform::SystemClock>(*options_.minute_ms / kMillisecondsPerMinute);
-    platform::SetClock(clock.get());
+    // Deliberately never freed: a core thread on its way out after clean-up
+    // may still read the clock while static objects are being destroyed.
+    platform::SetClock(new platform::SystemClock(*options_.minute_ms / kMillisecondsPerMinute));
   }
   AgEvtLogSetMaxLevel(options_.log_level);
   if (!AgEvtLogOpenFile(LogFolder(options_.root).c_str(), kLogFileName, kLogFileMaxBytes, kLogFilesKept)) {

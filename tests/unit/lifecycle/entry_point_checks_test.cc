@@ -62,8 +62,9 @@ TEST_F(StartUpChecks, TheCertificateCheckComesBeforeTheTextCheck) {
   EXPECT_FALSE(env.Logged(kStartUp, "NULL Parameter received"));
 }
 
-TEST(CleanUpChecks, AnyNullOfTheFirstFourArgumentsIsRefusedWithoutTouchingState) {
+TEST(CleanUpChecks, AnyNullOfTheFirstFourArgumentsIsRefusedAndTheCoreKeepsRunning) {
   LifecycleEnv env;
+  ASSERT_EQ(StartUpForTest(), 1) << env.log.Dump();
   EXPECT_CALL(env.system, SystemCleanUpCall(_)).Times(0);
   EXPECT_CALL(env.preinst, PreInstallCleanUpCheck()).Times(0);
   int a = 0;
@@ -73,6 +74,12 @@ TEST(CleanUpChecks, AnyNullOfTheFirstFourArgumentsIsRefusedWithoutTouchingState)
   EXPECT_EQ(env.log.Count("NULL  parameter received."), 3u);
   EXPECT_EQ(env.LevelOf(kCleanUp, "NULL  parameter received."), AG_LOG_PROGRESS);
   EXPECT_FALSE(env.log.Contains("Before setting cleanup event."));
+  EXPECT_NE(GetCoreState().installStatusThread, nullptr);
+  EXPECT_FALSE(GetCoreState().cleanupEvent->IsSet());
+
+  ::testing::Mock::VerifyAndClearExpectations(&env.system);
+  ::testing::Mock::VerifyAndClearExpectations(&env.preinst);
+  EXPECT_EQ(CleanUpForTest(), 1);
 }
 
 TEST(SharedLibrary, ExportsAreReachableThroughDlopen) {
