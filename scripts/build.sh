@@ -3,6 +3,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 kind=${1:-normal}
+# ccache hits across clones of the repository in different folders.
+export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=1
 case "$kind" in
   normal) extra=(-DAG_SANITIZE=) ;;
   asan) extra=(-DAG_SANITIZE=address -DAG_BUILD_BENCH=OFF) ;;

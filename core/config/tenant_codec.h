@@ -26,5 +26,5 @@ std::optional<std::string> DecodeTenantFile(std::string_view fileBytes);
 std::string EncodeTenantFile(std::string_view plainText);
 
 // The plain text as the store accepts it: JSON (comments allowed) whose root
-// is an object with at least one member. False leaves `root` unspecified.
+// is an object with at least one member. On false, `root` may be half filled.
 bool ParseTenantJson(std::string_view plainText, Json::Value* root);

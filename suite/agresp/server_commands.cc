@@ -14,7 +14,6 @@ namespace agresp {
 namespace {
 
 // Events of the core's notification callback.
-constexpr int32_t kEventFetchPolicy = 24;
 constexpr int32_t kEventClientUnregister = 26;
 constexpr int32_t kEventHeartbeatIntervalChanged = 27;
 constexpr int32_t kEventOtpStatus = 33;

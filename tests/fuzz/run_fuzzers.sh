@@ -17,23 +17,33 @@ repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 build="${AG_FUZZ_BUILD:-${repo}/build-fuzz}"
 jobs="${AG_FUZZ_JOBS:-2}"
 sanitizers="-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer"
+# The suite's shared libraries are linked with --no-undefined: they take the
+# sanitizer runtime (which also carries the coverage hooks) as a shared
+# library, found through the rpath. clang names libstdc++ (for libFuzzer)
+# ahead of that runtime, which must come first: it is preloaded on each run.
+runtime="$(clang -print-file-name=libclang_rt.asan-x86_64.so)"
+link_flags="-shared-libsan -Wl,-rpath,$(dirname "${runtime}")"
 
 cmake -S "${repo}" -B "${build}" -G Ninja \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_FLAGS="${sanitizers}" -DCMAKE_CXX_FLAGS="${sanitizers}" \
+  -DCMAKE_SHARED_LINKER_FLAGS="${link_flags}" -DCMAKE_EXE_LINKER_FLAGS="${link_flags}" \
   -DAG_BUILD_FUZZ=ON -DAG_BUILD_TESTS=ON -DAG_BUILD_BENCH=OFF >/dev/null
-ninja -C "${build}" -j "${jobs}" ag_fuzz_all
+status=0
+# Keep going past a target that does not build: the others still run.
+if ! ninja -C "${build}" -j "${jobs}" -k 0 ag_fuzz_all; then
+  echo "run_fuzzers: not every fuzz target built" >&2
+  status=1
+fi
 
 artifacts="${build}/fuzz-artifacts"
 mkdir -p "${artifacts}"
-status=0
 for source in "${repo}"/tests/fuzz/*_fuzz.cc; do
   name="$(basename "${source}" .cc)"
   binary="${build}/bin/${name}"
   if [[ ! -x "${binary}" ]]; then
     echo "run_fuzzers: ${name} was not built" >&2
-    status=1
     continue
   fi
   # New inputs go to the working corpus in the build folder; the seeds in the
@@ -43,7 +53,7 @@ for source in "${repo}"/tests/fuzz/*_fuzz.cc; do
   seeds=()
   [[ -d "${repo}/tests/fuzz/corpus/${name%_fuzz}" ]] && seeds+=("${repo}/tests/fuzz/corpus/${name%_fuzz}")
   echo "run_fuzzers: ${name} for ${seconds}s"
-  if ! "${binary}" -max_total_time="${seconds}" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+  if ! LD_PRELOAD="${runtime}" "${binary}" -max_total_time="${seconds}" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
       -artifact_prefix="${artifacts}/${name}-" "${corpus}" "${seeds[@]}" >"${build}/${name}.log" 2>&1; then
     echo "run_fuzzers: ${name} FAILED (log: ${build}/${name}.log)" >&2
     tail -n 40 "${build}/${name}.log" >&2

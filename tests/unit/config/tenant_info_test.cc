@@ -73,6 +73,7 @@ struct BadFile {
   const char* name;
   std::string bytes;
 };
+void PrintTo(const BadFile& file, std::ostream* out) { *out << file.name; }
 
 class UnreadableTenantFile : public ::testing::TestWithParam<BadFile> {};
 

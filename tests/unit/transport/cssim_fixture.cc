@@ -5,9 +5,9 @@
 #include <json/json.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 #include <filesystem>
-#include <regex>
 
 namespace transport_test {
 namespace {
@@ -36,6 +36,17 @@ std::unique_ptr<httplib::Client> AdminClient(int port, bool tls, const std::stri
   return client;
 }
 
+// The port printed after `prefix` in cssim's start-up lines.
+std::optional<int> PortAfter(const std::string& output, const std::string& prefix) {
+  const size_t at = output.find(prefix);
+  if (at == std::string::npos) return std::nullopt;
+  int port = 0;
+  const char* begin = output.data() + at + prefix.size();
+  const auto [end, ec] = std::from_chars(begin, output.data() + output.size(), port);
+  if (ec != std::errc() || end == begin) return std::nullopt;
+  return port;
+}
+
 }  // namespace
 
 void Cssim::Start(const std::vector<std::string>& extra, bool with_relay) {
@@ -49,13 +60,13 @@ void Cssim::Start(const std::vector<std::string>& extra, bool with_relay) {
   for (const std::string& arg : extra) tls_ = tls_ || arg == "--tls-cert";
   ASSERT_TRUE(process_.Start(argv));
   ASSERT_TRUE(process_.WaitForOutput("cssim: ready", std::chrono::seconds(20))) << process_.output();
-  std::smatch match;
-  const std::string output = process_.output();
-  ASSERT_TRUE(std::regex_search(output, match, std::regex(R"(cssim: listening on [0-9.]+:(\d+))")));
-  port_ = std::stoi(match[1]);
+  const std::optional<int> port = PortAfter(process_.output(), "cssim: listening on 127.0.0.1:");
+  ASSERT_TRUE(port.has_value()) << process_.output();
+  port_ = *port;
   if (with_relay) {
-    ASSERT_TRUE(std::regex_search(output, match, std::regex(R"(relay listening on [0-9.]+:(\d+))")));
-    relay_port_ = std::stoi(match[1]);
+    const std::optional<int> relay_port = PortAfter(process_.output(), "cssim: relay listening on 127.0.0.1:");
+    ASSERT_TRUE(relay_port.has_value()) << process_.output();
+    relay_port_ = *relay_port;
   }
 }
 
