@@ -130,7 +130,9 @@ void WriteProxySettingsOnce() {
     return;
   }
 
-  AgProxySettings record;
+  // Aligned so that its UTF-16 fields, at even offsets, can be written
+  // through char16_t pointers.
+  alignas(8) AgProxySettings record;
   std::memset(&record, 0, sizeof record);
   bool* enabled = nullptr;
   if (tenant->GetTenantInfoOfGivenKey(kTenantKeyIsProxySet, &enabled) && enabled != nullptr) {

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <regex>
 #include <string>
 
 #include "core/agcore/core_state.h"
@@ -25,6 +24,17 @@ std::string Udi(InMemorySupportLibrary& support) {
   return support.GetClientUDI(buffer, sizeof buffer) ? buffer : "";
 }
 
+// The packed record copied to an aligned place, so its UTF-16 fields can be
+// read through char16_t pointers.
+class AlignedProxy {
+ public:
+  explicit AlignedProxy(const AgProxySettings& record) : record_(record) {}
+  const AgProxySettings* operator->() const { return &record_; }
+
+ private:
+  alignas(8) AgProxySettings record_;
+};
+
 class StartUpTest : public ::testing::Test {
  protected:
   void StartAndStop() {
@@ -43,15 +53,14 @@ TEST_F(StartUpTest, StoredGuidIsKept) {
 
 TEST_F(StartUpTest, MissingGuidIsGeneratedInItsTextFormAndStored) {
   StartAndStop();
-  EXPECT_TRUE(std::regex_match(env.support.Guid(),
-                               std::regex("[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}")))
-      << env.support.Guid();
+  EXPECT_THAT(env.support.Guid(),
+              ::testing::MatchesRegex("[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}"));
   EXPECT_EQ(env.LevelOf(kStartUp, "Client GUID generated"), AG_LOG_PROGRESS);
 }
 
 TEST_F(StartUpTest, MissingUdiComesFromTheDeviceIdLibraryWithoutUnifiedAgent) {
   StartAndStop();
-  EXPECT_TRUE(std::regex_match(Udi(env.support), std::regex("[0-9a-f]{64}"))) << env.log.Dump();
+  EXPECT_THAT(Udi(env.support), ::testing::MatchesRegex("[0-9a-f]{64}")) << env.log.Dump();
   EXPECT_TRUE(env.Logged(kStartUp, "Client UDI generated"));
   EXPECT_FALSE(env.log.Contains("XUA is Installed."));
 }
@@ -65,12 +74,12 @@ TEST_F(StartUpTest, StoredUdiIsKept) {
 
 TEST_F(StartUpTest, ProxyRecordIsBuiltFromTheTenantAndWrittenOnce) {
   StartAndStop();
-  const auto proxy = env.support.Proxy();
-  ASSERT_TRUE(proxy.has_value());
+  ASSERT_TRUE(env.support.Proxy().has_value());
+  const AlignedProxy proxy(*env.support.Proxy());
   // No "isProxySet" in the tenant file: no failure, the record goes out disabled.
   EXPECT_EQ(proxy->bProxyEnabled, 0);
   EXPECT_EQ(std::u16string(proxy->szProxyServer), u"proxy.example");
-  EXPECT_EQ(proxy->dwProxyPort, 3128u);
+  EXPECT_EQ(uint32_t{proxy->dwProxyPort}, 3128u);
   EXPECT_EQ(std::u16string(proxy->szProxyUser), u"user");
   EXPECT_EQ(std::u16string(proxy->szProxyPassword), u"secret");
   EXPECT_EQ(proxy->bTrailingFlag, 0);
@@ -82,16 +91,16 @@ TEST_F(StartUpTest, ProxyRecordIsBuiltFromTheTenantAndWrittenOnce) {
   env.WriteTenantJson(R"({"tenantId":"tenant-1","isProxySet":true,"proxyServer":"other"})");
   StartAndStop();
   EXPECT_FALSE(env.log.Contains("Writting proxy settings"));
-  EXPECT_EQ(std::u16string(env.support.Proxy()->szProxyServer), u"proxy.example");
+  EXPECT_EQ(std::u16string(AlignedProxy(*env.support.Proxy())->szProxyServer), u"proxy.example");
 }
 
 TEST_F(StartUpTest, ProxyLookUpFailuresLeaveTheirFieldsZero) {
   env.WriteTenantJson(R"({"tenantId":"tenant-1","isProxySet":true,"proxyServer":"p"})");
   StartAndStop();
-  const auto proxy = env.support.Proxy();
-  ASSERT_TRUE(proxy.has_value());
+  ASSERT_TRUE(env.support.Proxy().has_value());
+  const AlignedProxy proxy(*env.support.Proxy());
   EXPECT_EQ(proxy->bProxyEnabled, 1);
-  EXPECT_EQ(proxy->dwProxyPort, 0u);
+  EXPECT_EQ(uint32_t{proxy->dwProxyPort}, 0u);
   EXPECT_EQ(proxy->szProxyUser[0], u'\0');
   for (const char* message : {"GetTenantInfoOfGivenKey failed for TENANT_INFO_PROXY_PORT",
                               "GetTenantInfoOfGivenKey failed for TENANT_INFO_PROXY_USER",

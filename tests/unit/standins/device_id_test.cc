@@ -1,10 +1,10 @@
 // The device-id library's one export: a stable identifier of this machine,
 // written only into a buffer large enough for it.
 #include <agsuite/agdevid.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <regex>
 #include <string>
 
 extern "C" uint16_t GeneratUDI(char* buffer, int32_t* pLength);
@@ -20,7 +20,7 @@ TEST(DeviceId, IsAStableHexIdentifierWithItsLength) {
   ASSERT_EQ(GeneratUDI(second, &second_length), 0);
   EXPECT_STREQ(first, second);
   EXPECT_EQ(first_length, static_cast<int32_t>(std::strlen(first)));
-  EXPECT_TRUE(std::regex_match(first, std::regex("[0-9a-f]{64}"))) << first;
+  EXPECT_THAT(first, ::testing::MatchesRegex("[0-9a-f]{64}"));
 }
 
 TEST(DeviceId, DoesNotWritePastASmallBufferAndTellsTheSizeNeeded) {
