@@ -5,6 +5,7 @@
 #include <new>
 
 #include "core/agcore/core_state.h"
+#include "core/casupp/install_status.h"
 #include "core/casupp/product_notifications.h"
 #include "core/common/aglog.h"
 #include "core/rpclcore/connection.h"
@@ -243,6 +244,10 @@ uint32_t RpClientHeartbeatThread(std::unique_ptr<HeartbeatThreadParam> param) {
     }
   }
   AGLOG(AG_LOG_PROGRESS, "Rp initialization done.");
+  AGLOG(AG_LOG_FAILURE, "Calling CheckAndSendAfterMinorRebootNotification");
+  if (!CheckAndSendAfterMinorRebootNotification(rpClient)) {
+    AGLOG(AG_LOG_FAILURE, "CheckAndSendAfterMinorRebootNotification failed");
+  }
   if (!StartRpTaskPerformerThreadPool()) AGLOG(AG_LOG_FAILURE, "StartRpTaskPerformerThreadPool() failed.");
 
   InitialiseTimers(interval, onPrem, &state);

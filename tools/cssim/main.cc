@@ -1,11 +1,8 @@
 // cssim: the management-server simulator. Wires the listeners (server and
 // optional relay) to the protocol handler and the admin API, prints the
 // addresses it listens on, and runs until SIGTERM or SIGINT.
-#include <fcntl.h>
 #include <signal.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -16,38 +13,6 @@
 #include "tools/cssim/options.h"
 #include "tools/cssim/protocol_handler.h"
 #include "tools/cssim/sim_state.h"
-
-namespace {
-
-// SIGTERM and SIGINT are turned into a byte on this pipe. A handler (rather
-// than a blocked mask and sigwait) also catches signals delivered to threads
-// that were started before main, such as a sanitizer's.
-int g_stop_pipe[2] = {-1, -1};
-
-void OnStopSignal(int signal_number) {
-  const auto byte = static_cast<char>(signal_number);
-  const int saved = errno;
-  [[maybe_unused]] const ssize_t ignored = write(g_stop_pipe[1], &byte, 1);
-  errno = saved;
-}
-
-bool InstallStopHandlers() {
-  if (pipe2(g_stop_pipe, O_CLOEXEC) != 0) return false;
-  struct sigaction action {};
-  action.sa_handler = &OnStopSignal;
-  action.sa_flags = SA_RESTART;
-  sigemptyset(&action.sa_mask);
-  return sigaction(SIGTERM, &action, nullptr) == 0 && sigaction(SIGINT, &action, nullptr) == 0;
-}
-
-int WaitForStopSignal() {
-  char byte = 0;
-  while (read(g_stop_pipe[0], &byte, 1) < 0 && errno == EINTR) {
-  }
-  return byte;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   bool help = false;
@@ -62,10 +27,13 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  if (!InstallStopHandlers()) {
-    std::perror("cssim: signal handlers");
-    return 1;
-  }
+  // Signals are taken by sigwait below; every thread started from here on
+  // inherits the blocked mask, so none of them is interrupted by a stop.
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGTERM);
+  sigaddset(&stop_signals, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
   cssim::Journal journal;
@@ -118,7 +86,8 @@ int main(int argc, char** argv) {
   std::printf("cssim: ready\n");
   std::fflush(stdout);
 
-  const int received = WaitForStopSignal();
+  int received = 0;
+  sigwait(&stop_signals, &received);
   std::printf("cssim: stopping on signal %d\n", received);
   std::fflush(stdout);
   state.Shutdown();
