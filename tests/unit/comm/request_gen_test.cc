@@ -24,12 +24,19 @@ TEST(CRequestGenTest, KeepsEntriesInOrderAndBorrowsPayloads) {
   ASSERT_TRUE(gen.AddRequestDetails(106, 1, 2, payload));
   ASSERT_TRUE(gen.AddRequestDetails(103, 1, 1, nullptr));
   ASSERT_TRUE(gen.GetRequest(&list));
-  ASSERT_NE(list->pRequestDetailsList, nullptr);
-  EXPECT_EQ(list->pRequestDetailsList->id, 106u);
-  EXPECT_EQ(list->pRequestDetailsList->payload, payload);
-  EXPECT_EQ(list->pRequestDetailsList->next, list->pTail);
-  EXPECT_EQ(list->pTail->id, 103u);
-  EXPECT_EQ(list->pTail->next, nullptr);
+  // Packed entries: fields are copied out before comparing.
+  const RequestDetails* head = list->pRequestDetailsList;
+  ASSERT_NE(head, nullptr);
+  const uint32_t headId = head->id;
+  const char* headPayload = head->payload;
+  const RequestDetails* headNext = head->next;
+  const uint32_t tailId = list->pTail->id;
+  const RequestDetails* tailNext = list->pTail->next;
+  EXPECT_EQ(headId, 106u);
+  EXPECT_EQ(headPayload, payload);
+  EXPECT_EQ(headNext, list->pTail);
+  EXPECT_EQ(tailId, 103u);
+  EXPECT_EQ(tailNext, nullptr);
 
   EXPECT_TRUE(gen.ClearRequest());
   EXPECT_STREQ(payload, "borrowed");  // never freed by the list

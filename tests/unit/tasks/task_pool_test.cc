@@ -73,12 +73,12 @@ TEST_F(PoolTest, UninstallTaskAcknowledgesWithTruncatedGuid) {
   const std::string guid(150, 'a');
   ASSERT_TRUE(AddTaskWithBlockInQ(GetRpTaskQueue(), CS_CLIENT_TASKQ_UNINSTALL_CLIENT, strdup(guid.c_str())));
   WaitUntilIdle();
-  EXPECT_EQ(sent.dwCmdId, 107u);
+  EXPECT_EQ(uint32_t{sent.dwCmdId}, 107u);
   EXPECT_EQ(std::string(sent.szCmdGuid), guid.substr(0, 99));
-  EXPECT_EQ(sent.dwStatus, kCmdAckDone);
-  EXPECT_EQ(sent.byRetry, 0);
-  EXPECT_EQ(sent.byLeading, 1);
-  EXPECT_EQ(sent.pszAckPayload, nullptr);
+  EXPECT_EQ(uint32_t{sent.dwStatus}, kCmdAckDone);
+  EXPECT_EQ(int{sent.byRetry}, 0);
+  EXPECT_EQ(int{sent.byLeading}, 1);
+  EXPECT_EQ(static_cast<const char*>(sent.pszAckPayload), nullptr);
   EXPECT_TRUE(env.log.Contains("UnRegisterFromRP failed"));
 }
 

@@ -48,7 +48,7 @@ TEST(CTaskQueueTest, RefusesThe201stEntryAndKeepsOrder) {
   EXPECT_EQ(out, (TaskEntry{8, 0}));
   EXPECT_TRUE(queue.append({8, 200}, true));
   ASSERT_TRUE(queue.tryRemove(&out));
-  EXPECT_EQ(out.argument, 1u);
+  EXPECT_EQ(uint64_t{out.argument}, 1u);
 }
 
 TEST(CTaskQueueTest, ShutdownWakesBothConsumersAndRefusesAppends) {
@@ -88,7 +88,7 @@ TEST(CTaskQueueTest, EveryEntryIsTakenExactlyOnce) {
   std::vector<uint64_t> taken[2];
   auto consume = [&](int i) {
     TaskEntry e{};
-    while (queue.waitAndRemove(&e)) taken[i].push_back(e.argument);
+    while (queue.waitAndRemove(&e)) taken[i].push_back(uint64_t{e.argument});
   };
   std::thread a(consume, 0);
   std::thread b(consume, 1);
