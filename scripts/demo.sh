@@ -81,11 +81,13 @@ wait_for "the forced sync" 30 log_has "Force server sync occured" &&
   say "Forced sync: the agent ran a heartbeat at once instead of waiting for its timer"
 
 curl -fsS -X POST "$admin/faults" -H 'Content-Type: application/json' \
-  -d '{"count":1,"operation":"ack","httpStatus":503}' >/dev/null
+  -d '{"count":1000,"operation":"ack","httpStatus":503}' >/dev/null
 queue '{"client":"*","guid":"demo-late-ack","command":{"cmd":{"id":1,"type":1}}}'
-say "The server now answers the next acknowledgement with 503 (down); queued another command..."
+say "The server now answers acknowledgements with 503 (down); queued another command..."
 wait_for "the failed acknowledgement" 30 ack_failed demo-late-ack &&
   say "The acknowledgement failed: the agent kept it in its store (pending list 14)"
+curl -fsS -X DELETE "$admin/faults" >/dev/null
+say "The server is answering again..."
 wait_for "the late delivery" 60 acked demo-late-ack 1 &&
   say "The server is back: the kept acknowledgement was delivered by a task performer"
 

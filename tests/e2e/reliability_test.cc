@@ -40,9 +40,10 @@ TEST(Reliability, AcknowledgementRefusedByTheServerIsStoredAndDeliveredLater) {
   ASSERT_TRUE(agent.StartAgent());
   ASSERT_TRUE(WaitFor([&] { return Registered(agent); }, seconds(60))) << agent.AgentLog();
 
-  ASSERT_EQ(agent.Admin("POST", "/admin/faults", R"({"count":1,"operation":"ack","httpStatus":503})").status, 200);
+  ASSERT_EQ(agent.Admin("POST", "/admin/faults", R"({"count":1000,"operation":"ack","httpStatus":503})").status, 200);
   QueueCommand(agent, 1, "e2e-late-ack");
   ASSERT_TRUE(WaitFor([&] { return FailedAcks(agent, "e2e-late-ack") >= 1; }, seconds(60))) << agent.AgentLog();
+  ASSERT_EQ(agent.Admin("DELETE", "/admin/faults").status, 200);
   EXPECT_TRUE(WaitFor([&] { return SuccessfulAcks(agent, "e2e-late-ack") == 1; }, seconds(60))) << agent.AgentLog();
   EXPECT_EQ(agent.StopAgent(), 0);
   EXPECT_EQ(SuccessfulAcks(agent, "e2e-late-ack"), 1u);
