@@ -30,11 +30,6 @@
 #include "core/siblings/siblings.h"
 #include "platform/thread.h"
 
-// Installation-status check of INSTSTS.JSON (installation-status reporting).
-// Declared weak: this build links without it until that module provides it,
-// and task 8 then treats the status as not available.
-bool GetInstallationStatus(uint32_t actionId) __attribute__((weak));
-
 namespace {
 
 constexpr uint32_t kPoolSize = 2;
@@ -140,7 +135,7 @@ void PerformSendInstallationStatus(PerformerContext* ctx, uint32_t actionId) {
   }
   // The install notification goes out once per installation.
   if (ctx->installNotificationFlag != 0) return;
-  if (GetInstallationStatus == nullptr || !GetInstallationStatus(actionId)) {
+  if (!GetInstallationStatus(actionId)) {
     AGLOG(AG_LOG_FAILURE, "GetInstallationStatus failed");
     return;
   }

@@ -42,16 +42,16 @@ void AppendUtf16(std::string& out, const char16_t* text, size_t count) {
 }
 
 template <typename T>
-void AppendFormatted(std::string& out, const std::string& spec, T value) {
+void AppendFormatted(std::string& out, const std::string& conversion, T value) {
   char small[128];
-  int n = std::snprintf(small, sizeof small, spec.c_str(), value);
+  int n = std::snprintf(small, sizeof small, conversion.c_str(), value);
   if (n < 0) return;
   if (static_cast<size_t>(n) < sizeof small) {
     out.append(small, static_cast<size_t>(n));
     return;
   }
   std::string big(static_cast<size_t>(n) + 1, '\0');
-  std::snprintf(big.data(), big.size(), spec.c_str(), value);
+  std::snprintf(big.data(), big.size(), conversion.c_str(), value);
   out.append(big.data(), static_cast<size_t>(n));
 }
 
@@ -84,25 +84,25 @@ std::string FormatWide(const char16_t* format, va_list args) {
       ++p;
       continue;
     }
-    // The narrow spec we hand to snprintf; '*' values are resolved here so
-    // that only one argument follows the spec.
-    std::string spec = "%";
-    while (IsFlag(*p)) spec += static_cast<char>(*p++);
+    // The narrow conversion we hand to snprintf; '*' values are resolved here so
+    // that only one argument follows the conversion.
+    std::string conversion = "%";
+    while (IsFlag(*p)) conversion += static_cast<char>(*p++);
     if (*p == u'*') {
-      spec += std::to_string(va_arg(args, int));
+      conversion += std::to_string(va_arg(args, int));
       ++p;
     } else {
-      while (IsDigit(*p)) spec += static_cast<char>(*p++);
+      while (IsDigit(*p)) conversion += static_cast<char>(*p++);
     }
     if (*p == u'.') {
-      spec += '.';
+      conversion += '.';
       ++p;
       if (*p == u'*') {
         int precision = va_arg(args, int);
-        spec += std::to_string(precision < 0 ? 0 : precision);
+        conversion += std::to_string(precision < 0 ? 0 : precision);
         ++p;
       } else {
-        while (IsDigit(*p)) spec += static_cast<char>(*p++);
+        while (IsDigit(*p)) conversion += static_cast<char>(*p++);
       }
     }
     std::string length;
@@ -120,11 +120,11 @@ std::string FormatWide(const char16_t* format, va_list args) {
       case u'x':
       case u'X': {
         const bool is_signed = conv == u'd' || conv == u'i';
-        std::string s = spec + length + static_cast<char>(conv);
+        std::string s = conversion + length + static_cast<char>(conv);
         if (length == "l") {
           is_signed ? AppendFormatted(out, s, va_arg(args, long)) : AppendFormatted(out, s, va_arg(args, unsigned long));
         } else if (length == "ll" || length == "q") {
-          s = spec + "ll" + static_cast<char>(conv);
+          s = conversion + "ll" + static_cast<char>(conv);
           is_signed ? AppendFormatted(out, s, va_arg(args, long long))
                     : AppendFormatted(out, s, va_arg(args, unsigned long long));
         } else if (length == "z") {
@@ -148,23 +148,23 @@ std::string FormatWide(const char16_t* format, va_list args) {
       case u'a':
       case u'A':
         if (length == "L") {
-          AppendFormatted(out, spec + "L" + static_cast<char>(conv), va_arg(args, long double));
+          AppendFormatted(out, conversion + "L" + static_cast<char>(conv), va_arg(args, long double));
         } else {
-          AppendFormatted(out, spec + static_cast<char>(conv), va_arg(args, double));
+          AppendFormatted(out, conversion + static_cast<char>(conv), va_arg(args, double));
         }
         break;
       case u'p':
-        AppendFormatted(out, spec + "p", va_arg(args, void*));
+        AppendFormatted(out, conversion + "p", va_arg(args, void*));
         break;
       case u'c':
       case u'C': {
         const char16_t unit[2] = {static_cast<char16_t>(va_arg(args, int)), 0};
-        AppendFormatted(out, spec + "s", WideToUtf8(unit).c_str());
+        AppendFormatted(out, conversion + "s", WideToUtf8(unit).c_str());
         break;
       }
       case u's':
       case u'S':
-        AppendFormatted(out, spec + "s", WideToUtf8(va_arg(args, const char16_t*)).c_str());
+        AppendFormatted(out, conversion + "s", WideToUtf8(va_arg(args, const char16_t*)).c_str());
         break;
       case u'n':
         (void)va_arg(args, void*);
