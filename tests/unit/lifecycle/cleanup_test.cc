@@ -91,8 +91,8 @@ TEST_F(CleanUpTest, OnlyAFlagOfExactlyOneAsksForTheOfflineNotification) {
   EXPECT_TRUE(env.Logged(kCleanUp, "bNotifyOffline is FALSE hence no need to send offline notification to server"));
 }
 
-TEST_F(CleanUpTest, TheCoreStartsAgainInTheSameProcess) {
-  for (int round = 0; round < 3; ++round) {
+TEST_F(CleanUpTest, TheCoreStartsAndStopsFiftyTimesInTheSameProcess) {
+  for (int round = 0; round < 50; ++round) {
     env.log.Clear();
     ASSERT_EQ(StartUpForTest(), 1) << "round " << round << "\n" << env.log.Dump();
     EXPECT_NE(GetCoreState().installStatusThread, nullptr);

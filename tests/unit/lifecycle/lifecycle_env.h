@@ -114,7 +114,7 @@ class LifecycleEnv : public MessagingEnv {
 
   static inline int instances_ = 0;
   mutable std::mutex mutex_;
-  std::array<::testing::NiceMock<MockRpClient>, 32> clients_;  // handed out in order
+  std::array<::testing::NiceMock<MockRpClient>, 160> clients_;  // handed out in order
   size_t next_ = 0;                                            // guarded by mutex_
   std::vector<IRPClient*> freed_;                              // guarded by mutex_
   std::filesystem::path machine_;
