@@ -19,6 +19,7 @@
 #include "core/genreq/response_json.h"
 #include "core/rpclcore/command_processing.h"
 #include "core/rpclcore/command_skipping.h"
+#include "core/rpclcore/heartbeat_thread.h"
 #include "core/rpclcore/core_notification.h"
 #include "core/rpclcore/heartbeat_state.h"
 #include "core/rpclcore/policy.h"
@@ -348,7 +349,10 @@ bool SendClientHeartbeat(IRPClient* rpClient, ICAResponseGen* respGen, ServerRes
   }
 
   // The server takes the status items in before it answers the heartbeat.
-  platform::GetClock().SleepMs(kHeartbeatPauseMs);
+  if (!HeartbeatPause(kHeartbeatPauseMs)) {
+    AGLOG(AG_LOG_PROGRESS, "Stop event fired during the heartbeat pause");
+    return false;
+  }
 
   std::string json;
   uint32_t error = 0;

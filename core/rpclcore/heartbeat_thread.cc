@@ -443,6 +443,19 @@ bool SetServerForceSyncEvent() {
   return Control().forceSyncEvent != nullptr && Control().forceSyncEvent->Set();
 }
 
+bool HeartbeatPause(uint32_t ms) {
+  std::shared_ptr<platform::Event> stopEvent;
+  {
+    std::lock_guard<std::mutex> lock(Control().handlesLock);
+    stopEvent = Control().stopEvent;
+  }
+  if (stopEvent == nullptr) {
+    platform::GetClock().SleepMs(ms);
+    return true;
+  }
+  return !WaitForStop(stopEvent.get(), ms);
+}
+
 bool IsHeartbeatThreadRunning() {
   std::lock_guard<std::mutex> lock(Control().handlesLock);
   return Control().running;

@@ -34,5 +34,9 @@ uint32_t RpClientHeartbeatThread(std::unique_ptr<HeartbeatThreadParam> param);
 // Signals the server-force-sync event; false when the thread has no event
 // (it is not running) or the signal fails.
 bool SetServerForceSyncEvent();
+// Pauses the heartbeat for `ms` clock milliseconds; false when the stop event
+// fired meanwhile (the caller then gives up the exchange, so that clean-up
+// never waits out a pause).
+bool HeartbeatPause(uint32_t ms);
 // True from a successful start until the thread or a stop clears it.
 bool IsHeartbeatThreadRunning();
