@@ -51,7 +51,10 @@ DynamicLibrary DynamicLibrary::Load(const std::string& name_or_path) {
     return library;
   }
   for (const std::string& candidate : Candidates(name_or_path)) {
-    if (void* handle = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL)) {
+    // RTLD_NODELETE: a library's code stays mapped after the last close,
+    // because threads it started may outlive the handle (the core's consent
+    // thread is detached and ends on its own after clean-up returns).
+    if (void* handle = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE)) {
       library.handle_ = handle;
       library.path_ = candidate;
       library.error_.clear();
