@@ -21,7 +21,13 @@ std::unique_ptr<Event> Event::Create(Reset mode, bool initially_signalled) {
 
 Event::Event(int fd, Reset mode) : fd_(fd), mode_(mode) {}
 
-Event::~Event() { close(fd_); }
+Event::~Event() {
+  // Draining the counter is an acquire on the descriptor for ThreadSanitizer,
+  // which orders another thread's last Set() before the close.
+  uint64_t drained = 0;
+  static_cast<void>(read(fd_, &drained, sizeof drained));
+  close(fd_);
+}
 
 bool Event::Set() {
   // The counter only matters as zero / non-zero, so repeated sets are one.

@@ -131,8 +131,8 @@ TEST_F(StartUpTest, FailedRpObjectCreationRefusesOnlyAfterTheInstallStatusThread
   const size_t threadExit = env.IndexOf("CaAvInstallStatusThread", "Exit");
   const size_t exitFailed = env.IndexOf(kStartUp, "Exit failed");
   ASSERT_LT(exitFailed, env.log.Records().size()) << env.log.Dump();
+  // The thread may end before or after the "Waiting" line; start-up returns only after it ended.
   EXPECT_LT(failed, waiting);
-  EXPECT_LT(waiting, threadExit);
   EXPECT_LT(threadExit, exitFailed);
   EXPECT_EQ(GetCoreState().installStatusThread, nullptr);
   EXPECT_EQ(GetCoreState().cleanupEvent, nullptr);
