@@ -37,6 +37,17 @@ PassiveEntry* FindCurrentThread() {
   return nullptr;
 }
 
+// Runs `action` on the calling thread's entry under the registry lock; false
+// when the thread is not registered.
+template <typename Action>
+bool WithCurrentThreadEntry(Action action) {
+  std::lock_guard<std::mutex> lock(RegistryMutex());
+  PassiveEntry* entry = FindCurrentThread();
+  if (entry == nullptr) return false;
+  action(*entry);
+  return true;
+}
+
 void ApplyUpdate(PassiveEntry* entry, uint32_t value, bool clear) {
   if (clear) {
     entry->bits &= ~value;
@@ -66,14 +77,7 @@ bool RpGetThreadPassiveNotification(uint32_t* bits) {
     AGLOG(AG_LOG_FAILURE, "Invalid input to function.");
     return false;
   }
-  bool found = false;
-  {
-    std::lock_guard<std::mutex> lock(RegistryMutex());
-    if (const PassiveEntry* entry = FindCurrentThread()) {
-      *bits = entry->bits;
-      found = true;
-    }
-  }
+  const bool found = WithCurrentThreadEntry([bits](const PassiveEntry& entry) { *bits = entry.bits; });
   AGLOG(AG_LOG_VERBOSE, "Exit.");
   return found;
 }
@@ -85,14 +89,7 @@ bool RpGetThreadContext(void** context) {
     return false;
   }
   *context = nullptr;
-  bool found = false;
-  {
-    std::lock_guard<std::mutex> lock(RegistryMutex());
-    if (const PassiveEntry* entry = FindCurrentThread()) {
-      *context = entry->context;
-      found = true;
-    }
-  }
+  const bool found = WithCurrentThreadEntry([context](const PassiveEntry& entry) { *context = entry.context; });
   if (found) AGLOG(AG_LOG_VERBOSE, "Found entry! Returning context...");
   AGLOG(AG_LOG_VERBOSE, "Exit.");
   return found;
@@ -104,14 +101,8 @@ bool RpUpdateThreadPassiveNotification(const uint32_t* value, bool clear) {
     AGLOG(AG_LOG_FAILURE, "Invalid input to function.");
     return false;
   }
-  bool found = false;
-  {
-    std::lock_guard<std::mutex> lock(RegistryMutex());
-    if (PassiveEntry* entry = FindCurrentThread()) {
-      ApplyUpdate(entry, *value, clear);
-      found = true;
-    }
-  }
+  const bool found =
+      WithCurrentThreadEntry([value, clear](PassiveEntry& entry) { ApplyUpdate(&entry, *value, clear); });
   AGLOG(AG_LOG_VERBOSE, "Exit.");
   return found;
 }
