@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
+#include <optional>
 
 #include "core/casupp/server_notifications.h"
 #include "core/casupp/upgrade.h"
@@ -105,10 +107,19 @@ bool UpgradeRepeatGoesOn() {
   return true;
 }
 
+// The store entry that keeps the last GUID of `commandId`. The entries from
+// 1000 up are the command-GUID range; an id whose entry would lie past the
+// last 32-bit store id has none (in 32 bits it would wrap onto the fixed
+// entries below 1000, such as the heartbeat interval).
+std::optional<uint32_t> LastGuidStoreId(uint32_t commandId) {
+  const uint64_t storeId = uint64_t{DB_ID_LAST_COMMAND_GUID_BASE} + commandId;
+  if (storeId > std::numeric_limits<uint32_t>::max()) return std::nullopt;
+  return static_cast<uint32_t>(storeId);
+}
+
 // True when the command is a repeat to drop. Stores the GUID of a command
 // that goes on.
-bool IsDroppedRepeat(uint32_t commandId, const std::string& commandGuid) {
-  const uint32_t storeId = DB_ID_LAST_COMMAND_GUID_BASE + commandId;
+bool IsDroppedRepeat(uint32_t storeId, uint32_t commandId, const std::string& commandGuid) {
   char lastGuid[kGuidBufferSize] = {};
   if (!GetClientBlobData(storeId, sizeof(lastGuid) - 1, lastGuid)) {
     AGLOG_AS(kRoutine, AG_LOG_FAILURE, "GetClientBlobData failed for %d", static_cast<int>(storeId));
@@ -185,6 +196,12 @@ bool RpReceiveAndProcessCommand(const char* commandJson, IRPClient* rpClient, ui
   AGLOG(AG_LOG_PROGRESS, "Before calling pRespGenLocal->CreateResponse");
   const uint32_t id = run.request->commandId;
   if (commandId != nullptr) *commandId = id;
+  const std::optional<uint32_t> guidStoreId = LastGuidStoreId(id);
+  if (!guidStoreId) {
+    AGLOG(AG_LOG_FAILURE, "Command id %lu is out of range, command refused", static_cast<unsigned long>(id));
+    run.Release();
+    return false;
+  }
 
   uint32_t regStatus = 0;
   if (!Siblings().support->GetClientRegStatus(&regStatus, 0)) {
@@ -196,7 +213,7 @@ bool RpReceiveAndProcessCommand(const char* commandJson, IRPClient* rpClient, ui
     run.Release();
     return true;
   }
-  if (!commandGuid.empty() && IsDroppedRepeat(id, commandGuid)) {
+  if (!commandGuid.empty() && IsDroppedRepeat(*guidStoreId, id, commandGuid)) {
     *status = kCmdUnprocessed;
     run.Release();
     return true;

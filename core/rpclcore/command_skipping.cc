@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_map>
 
 #include "core/casupp/pending_records.h"
 #include "core/casupp/product_notifications.h"
 #include "core/casupp/server_notifications.h"
 #include "core/common/aglog.h"
 #include "core/rpclcore/command_processing.h"
+#include "core/rpclcore/heartbeat_thread.h"
 #include "core/siblings/siblings.h"
 
 namespace {
@@ -60,31 +62,94 @@ uint32_t ParseCommandForSkip(const ServerCommandEntry& entry, CmdAck* ack) {
   return id;
 }
 
-std::vector<size_t> Occurrences(const std::vector<uint32_t>& ids, uint32_t id) {
-  std::vector<size_t> positions;
-  for (size_t i = 0; i < ids.size(); ++i) {
-    if (ids[i] == id) positions.push_back(i);
-  }
-  return positions;
-}
-
-class SkipMarker {
+// Where each command id occurs in the answer, in answer order; built once so
+// that every rule looks its ids up instead of rescanning the list.
+class IdPositions {
  public:
-  SkipMarker(const std::vector<CmdAck>& acks, IRPClient* rpClient, std::vector<bool>* skip)
-      : acks_(acks), rpClient_(rpClient), skip_(*skip) {}
-  // Marks the command skipped and acknowledges it; false when it already was.
-  bool Mark(size_t index) {
-    if (skip_[index]) return false;
-    skip_[index] = true;
-    SendSkipCommandAck(acks_[index], rpClient_);
-    return true;
+  explicit IdPositions(const std::vector<uint32_t>& ids) {
+    for (size_t i = 0; i < ids.size(); ++i) positions_[ids[i]].push_back(i);
+  }
+  const std::vector<size_t>& Of(uint32_t id) const {
+    static const std::vector<size_t> kNone;
+    const auto it = positions_.find(id);
+    return it == positions_.end() ? kNone : it->second;
+  }
+  // The ids present, ascending: the order the repeat rule is applied in.
+  std::vector<uint32_t> Ids() const {
+    std::vector<uint32_t> ids;
+    ids.reserve(positions_.size());
+    for (const auto& [id, unused] : positions_) ids.push_back(id);
+    std::sort(ids.begin(), ids.end());
+    return ids;
   }
 
  private:
-  const std::vector<CmdAck>& acks_;
-  IRPClient* rpClient_;
-  std::vector<bool>& skip_;
+  std::unordered_map<uint32_t, std::vector<size_t>> positions_;
 };
+
+// Marks commands skipped, in rule order; the acknowledgements go out
+// afterwards in the same order.
+class SkipMarker {
+ public:
+  explicit SkipMarker(std::vector<bool>* skip) : skip_(*skip) {}
+  // Marks the command skipped; false when it already was.
+  bool Mark(size_t index) {
+    if (skip_[index]) return false;
+    skip_[index] = true;
+    marked_.push_back(index);
+    return true;
+  }
+  const std::vector<size_t>& Marked() const { return marked_; }
+
+ private:
+  std::vector<bool>& skip_;
+  std::vector<size_t> marked_;
+};
+
+void MarkRepeats(const IdPositions& positions, SkipMarker* marker) {
+  // Only the last instance of a repeated command is carried out.
+  for (uint32_t id : positions.Ids()) {
+    if (id == 0 || std::find(std::begin(kRepeatExemptIds), std::end(kRepeatExemptIds), id) != std::end(kRepeatExemptIds)) {
+      continue;
+    }
+    const std::vector<size_t>& at = positions.Of(id);
+    for (size_t n = 0; n + 1 < at.size(); ++n) marker->Mark(at[n]);
+  }
+}
+
+void MarkCancellingPairs(const IdPositions& positions, SkipMarker* marker) {
+  // A command followed by the one that cancels it: neither is carried out.
+  for (const CommandPair& pair : kCommandPairs) {
+    const std::vector<size_t>& firsts = positions.Of(pair.first);
+    const std::vector<size_t>& seconds = positions.Of(pair.second);
+    for (size_t n = 0; n < firsts.size() && n < seconds.size(); ++n) {
+      if (firsts[n] > seconds[n]) continue;
+      const bool firstNewlyMarked = marker->Mark(firsts[n]);
+      marker->Mark(seconds[n]);
+      if (firstNewlyMarked) break;
+    }
+  }
+}
+
+void MarkOvertakenUpgrades(const IdPositions& positions, SkipMarker* marker) {
+  const std::vector<size_t>& spUpgrades = positions.Of(CSP_CMD_ID_SP_UPGRADE_CMD);
+  const std::vector<size_t>& upUpdates = positions.Of(CSP_CMD_ID_UP_UPDATE_CMD);
+  const std::vector<size_t>& upgrades = positions.Of(CSP_CMD_ID_UPGRADE_CMD);
+  if (upUpdates.empty() && !upgrades.empty()) {
+    if (!spUpgrades.empty()) marker->Mark(spUpgrades.back());
+  } else if (!upUpdates.empty()) {
+    if (!upgrades.empty()) marker->Mark(upgrades.back());
+    if (!spUpgrades.empty()) marker->Mark(spUpgrades.back());
+  }
+}
+
+// A stop leaves the rest of the answer alone: nothing more is carried out or
+// acknowledged, and the server sends the unacknowledged commands again.
+void SkipAllOnStop(std::vector<bool>* skip) {
+  AGLOG_AS("RPMarkCommandsToSkip", AG_LOG_PROGRESS, "Stop requested: none of the %lu commands is carried out",
+           static_cast<unsigned long>(skip->size()));
+  std::fill(skip->begin(), skip->end(), true);
+}
 
 }  // namespace
 
@@ -97,72 +162,56 @@ void RPMarkCommandsToSkip(const ServerCommandEntry* commands, uint32_t count, IR
                           std::vector<bool>* skip) {
   AGLOG(AG_LOG_PROGRESS, "Entry.");
   if (skip == nullptr) return;
-  skip->clear();
-  std::vector<CmdAck> acks;
-  std::vector<uint32_t> ids;
-  for (uint32_t i = 0; commands != nullptr && i < count; ++i) {
-    skip->push_back(false);
-    acks.push_back(CmdAck{});
-    ids.push_back(ParseCommandForSkip(commands[i], &acks.back()));
-  }
-  SkipMarker marker(acks, rpClient, skip);
-
-  std::vector<uint32_t> distinct = ids;
-  std::sort(distinct.begin(), distinct.end());
-  distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
-
-  // Only the last instance of a repeated command is carried out.
-  AGLOG(AG_LOG_PROGRESS, "Before for loop.");
-  for (uint32_t id : distinct) {
-    if (id == 0 || std::find(std::begin(kRepeatExemptIds), std::end(kRepeatExemptIds), id) != std::end(kRepeatExemptIds)) {
-      continue;
-    }
-    AGLOG(AG_LOG_PROGRESS, "In if dwCmdId (%d).", static_cast<int>(id));
-    const std::vector<size_t> positions = Occurrences(ids, id);
-    for (size_t n = 0; n + 1 < positions.size(); ++n) marker.Mark(positions[n]);
+  const size_t total = commands != nullptr ? count : 0;
+  skip->assign(total, false);
+  std::vector<CmdAck> acks(total);
+  std::vector<uint32_t> ids(total);
+  for (size_t i = 0; i < total; ++i) {
+    if (HeartbeatStopRequested()) return SkipAllOnStop(skip);
+    ids[i] = ParseCommandForSkip(commands[i], &acks[i]);
   }
 
-  // A command followed by the one that cancels it: neither is carried out.
-  for (const CommandPair& pair : kCommandPairs) {
-    const std::vector<size_t> firsts = Occurrences(ids, pair.first);
-    const std::vector<size_t> seconds = Occurrences(ids, pair.second);
-    for (size_t n = 0; n < firsts.size() && n < seconds.size(); ++n) {
-      if (firsts[n] > seconds[n]) continue;
-      const bool firstNewlyMarked = marker.Mark(firsts[n]);
-      marker.Mark(seconds[n]);
-      if (firstNewlyMarked) break;
-    }
-  }
+  const IdPositions positions(ids);
+  SkipMarker marker(skip);
+  MarkRepeats(positions, &marker);
+  MarkCancellingPairs(positions, &marker);
+  MarkOvertakenUpgrades(positions, &marker);
 
-  const std::vector<size_t> spUpgrades = Occurrences(ids, CSP_CMD_ID_SP_UPGRADE_CMD);
-  const std::vector<size_t> upUpdates = Occurrences(ids, CSP_CMD_ID_UP_UPDATE_CMD);
-  const std::vector<size_t> upgrades = Occurrences(ids, CSP_CMD_ID_UPGRADE_CMD);
-  if (upUpdates.empty() && !upgrades.empty()) {
-    if (!spUpgrades.empty()) marker.Mark(spUpgrades.back());
-  } else if (!upUpdates.empty()) {
-    if (!upgrades.empty()) marker.Mark(upgrades.back());
-    if (!spUpgrades.empty()) marker.Mark(spUpgrades.back());
+  // One line for the whole answer, however many commands it skips, so that
+  // a flood of repeats cannot rotate the log away.
+  size_t notSent = 0;
+  for (size_t n = 0; n < marker.Marked().size(); ++n) {
+    if (HeartbeatStopRequested()) return SkipAllOnStop(skip);
+    if (DeliverCommandAck(acks[marker.Marked()[n]], rpClient) != AckDelivery::kSent) ++notSent;
+  }
+  // The product hears of the connection state once for the whole batch.
+  if (notSent < marker.Marked().size()) CheckConnStateAndNotifyAV();
+  if (!marker.Marked().empty()) {
+    AGLOG(AG_LOG_PROGRESS, "%lu of %lu commands skipped; %lu skip acknowledgements not sent",
+          static_cast<unsigned long>(marker.Marked().size()), static_cast<unsigned long>(total),
+          static_cast<unsigned long>(notSent));
   }
   AGLOG(AG_LOG_PROGRESS, "Exit.");
 }
 
-void SendOrStoreCommandAck(const CmdAck& ack, IRPClient* rpClient, const char* routine) {
+AckDelivery DeliverCommandAck(const CmdAck& ack, IRPClient* rpClient) {
   CmdAck record;
   std::memcpy(&record, &ack, sizeof(record));
   ServerResponse* response = nullptr;
   if (rpClient != nullptr && rpClient->SendCommandAck(&record, &response)) {
     CheckServerResponse(response);
-    CheckConnStateAndNotifyAV();
     if (response != nullptr) rpClient->FreeServerResponse(response);
+    return AckDelivery::kSent;
+  }
+  return StorePendingCommandAck(record) ? AckDelivery::kStored : AckDelivery::kLost;
+}
+
+void SendOrStoreCommandAck(const CmdAck& ack, IRPClient* rpClient, const char* routine) {
+  const AckDelivery delivery = DeliverCommandAck(ack, rpClient);
+  if (delivery == AckDelivery::kSent) {
+    CheckConnStateAndNotifyAV();
     return;
   }
   AGLOG_AS(routine, AG_LOG_FAILURE, "SendCommandAck failed");
-  if (!StorePendingCommandAck(record)) AGLOG_AS(routine, AG_LOG_FAILURE, "SetClientPendingCommands failed");
-}
-
-bool SendSkipCommandAck(const CmdAck& ack, IRPClient* rpClient) {
-  AGLOG(AG_LOG_PROGRESS, "Entry.");
-  SendOrStoreCommandAck(ack, rpClient, __func__);
-  AGLOG(AG_LOG_PROGRESS, "Exit.");
-  return true;
+  if (delivery == AckDelivery::kLost) AGLOG_AS(routine, AG_LOG_FAILURE, "SetClientPendingCommands failed");
 }

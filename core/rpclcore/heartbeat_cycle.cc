@@ -472,7 +472,7 @@ bool RpHeartbeatStep(IRPClient* rpClient, ICAResponseGen* respGen, HeartbeatStat
   if (response->pCommands != nullptr && response->dwCommandCount > 0) {
     std::vector<bool> skip;
     RPMarkCommandsToSkip(response->pCommands, response->dwCommandCount, rpClient, &skip);
-    for (uint32_t i = 0; i < response->dwCommandCount; ++i) {
+    for (uint32_t i = 0; i < response->dwCommandCount && !HeartbeatStopRequested(); ++i) {
       if (!skip[i]) RpProcessHeartbeatCommand(response->pCommands[i], rpClient, respGen, state);
     }
   }

@@ -10,6 +10,7 @@
 #include "core/casupp/download_locations.h"
 #include "core/casupp/install_status.h"
 #include "core/casupp/pending_leases.h"
+#include "core/casupp/pending_record_copy.h"
 #include "core/casupp/product_notifications.h"
 #include "core/casupp/server_notifications.h"
 #include "core/common/aglog.h"
@@ -291,13 +292,14 @@ void RequeuePendingTasks() {
   for (uint32_t i = 0; list->pTasks != nullptr && i < list->dwCount; ++i) {
     const CLPendingTask& task = list->pTasks[i];
     const uint32_t taskType = task.dwList;
-    void* block = std::malloc(task.dwSize == 0 ? 1 : task.dwSize);
+    // The copy keeps the stored size: the performer checks the record's own
+    // length fields against it.
+    void* block = CopyPendingRecord(task.pData, task.dwSize);
     if (block == nullptr) {
       AGLOG(AG_LOG_FAILURE, "Failed to append task(%u) to CS task queue", static_cast<unsigned>(taskType));
       ReturnClientPendingTask(task.qwRecordId);
       continue;
     }
-    if (task.dwSize != 0 && task.pData != nullptr) std::memcpy(block, task.pData, task.dwSize);
     RememberPendingLease(block, task.qwRecordId);
     if (AddTaskWithBlockInQ(GetRpTaskQueue(), static_cast<uint8_t>(taskType), block)) {
       AGLOG(AG_LOG_FAILURE, "appended task %u", static_cast<unsigned>(taskType));

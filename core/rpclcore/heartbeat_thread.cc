@@ -456,6 +456,11 @@ bool HeartbeatPause(uint32_t ms) {
   return !WaitForStop(stopEvent.get(), ms);
 }
 
+bool HeartbeatStopRequested() {
+  std::lock_guard<std::mutex> lock(Control().handlesLock);
+  return Control().stopEvent != nullptr && Control().stopEvent->IsSet();
+}
+
 bool IsHeartbeatThreadRunning() {
   std::lock_guard<std::mutex> lock(Control().handlesLock);
   return Control().running;

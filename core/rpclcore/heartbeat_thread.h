@@ -38,5 +38,8 @@ bool SetServerForceSyncEvent();
 // fired meanwhile (the caller then gives up the exchange, so that clean-up
 // never waits out a pause).
 bool HeartbeatPause(uint32_t ms);
+// True when the running heartbeat thread has been asked to stop; long steps
+// of a cycle check it between commands.
+bool HeartbeatStopRequested();
 // True from a successful start until the thread or a stop clears it.
 bool IsHeartbeatThreadRunning();

@@ -16,6 +16,7 @@
 
 #include "core/casupp/install_status.h"
 #include "core/casupp/pending_leases.h"
+#include "core/casupp/pending_record_copy.h"
 #include "core/casupp/pending_records.h"
 #include "core/casupp/product_notifications.h"
 #include "core/casupp/server_notifications.h"
@@ -170,18 +171,22 @@ void EndPendingTask(void* block, bool handled) {
   std::free(block);
 }
 
+// A record whose lengths do not add up to its stored size can never be
+// sent: it is deleted from the store (its lease completed) so that it does
+// not come back at every heartbeat.
+void DropDamagedRecord(void* block, const char* what, size_t size) {
+  AGLOG(AG_LOG_FAILURE, "Damaged pending %s of %lu bytes dropped from the store", what,
+        static_cast<unsigned long>(size));
+  EndPendingTask(block, true);
+}
+
 void PerformSendPendingCommandAck(PerformerContext* ctx, uint64_t argument) {
   void* block = reinterpret_cast<void*>(static_cast<uintptr_t>(argument));
   if (block == nullptr) return;
-  // The block's size is the one the follow-up work copied out of the store;
-  // the header tells how long the record is, and the reader checks it.
-  const auto* data = static_cast<const uint8_t*>(block);
-  uint32_t payloadLength = 0;
-  std::memcpy(&payloadLength, data + 110, sizeof(payloadLength));
-  const std::optional<PendingCommandAck> stored = ParsePendingCommandAck(data, 114 + static_cast<size_t>(payloadLength));
+  const PendingRecordBytes record = PendingRecordOf(block);
+  const std::optional<PendingCommandAck> stored = ParsePendingCommandAck(record.data, record.size);
   if (!stored) {
-    AGLOG(AG_LOG_FAILURE, "Malformed pending command acknowledgement dropped");
-    EndPendingTask(block, true);
+    DropDamagedRecord(block, "command acknowledgement", record.size);
     return;
   }
   std::string payload = stored->payload.value_or(std::string());
@@ -210,13 +215,10 @@ void PerformSendPendingCommandAck(PerformerContext* ctx, uint64_t argument) {
 void PerformSendPendingClientNotification(PerformerContext* ctx, uint64_t argument) {
   void* block = reinterpret_cast<void*>(static_cast<uintptr_t>(argument));
   if (block == nullptr) return;
-  // The notification block ends at the NUL of its text.
-  const auto* data = static_cast<const uint8_t*>(block);
-  const size_t size = 8 + std::strlen(reinterpret_cast<const char*>(data + 8)) + 1;
-  const std::optional<PendingNotification> stored = ParsePendingNotification(data, size);
+  const PendingRecordBytes record = PendingRecordOf(block);
+  const std::optional<PendingNotification> stored = ParsePendingNotification(record.data, record.size);
   if (!stored) {
-    AGLOG(AG_LOG_FAILURE, "Malformed pending client notification dropped");
-    EndPendingTask(block, true);
+    DropDamagedRecord(block, "client notification", record.size);
     return;
   }
   ServerResponse* response = nullptr;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 
+#include "suite/agtransport/limits.h"
 #include "suite/agtransport/server_response.h"
 #include "suite/agtransport/transport_log.h"
 
@@ -262,10 +263,15 @@ bool RpClient::Exchange(Operation operation, uint32_t client_data_kind, Route ro
     TLOG(AG_LOG_FAILURE, "POST %s answered with HTTP status %ld", url->c_str(), result.status);
     return false;
   }
-  ServerResponse* parsed = ParseServerResponse(result.body, &error);
+  size_t refused_commands = 0;
+  ServerResponse* parsed = ParseServerResponse(result.body, &error, &refused_commands);
   if (parsed == nullptr) {
     TLOG(AG_LOG_FAILURE, "malformed response to POST %s: %s", url->c_str(), error.c_str());
     return false;
+  }
+  if (refused_commands != 0) {
+    TLOG(AG_LOG_FAILURE, "response to POST %s carries %zu commands; the %zu past the first %zu are refused",
+         url->c_str(), refused_commands + parsed->dwCommandCount, refused_commands, kMaxCommandsPerResponse);
   }
   environment_.ReportConnectionState(via_relay ? kConnectionViaRelay : kConnectionDirect);
   TLOG(AG_LOG_VERBOSE, "response to %.*s: success %u, %u error codes, %u commands", static_cast<int>(name.size()),

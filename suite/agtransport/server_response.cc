@@ -2,6 +2,7 @@
 
 #include <json/json.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -76,13 +77,13 @@ bool ReadErrorCodes(const Json::Value& codes, ServerResponse* response, std::str
   return true;
 }
 
-bool ReadCommand(const Json::Value& item, ServerCommandEntry* entry, std::string* error) {
+// Checks one command entry's members; true when the entry is well formed.
+bool CheckCommand(const Json::Value& item, uint32_t* leading, std::string* error) {
   if (!item.isObject()) {
     *error = "a command entry is not an object";
     return false;
   }
-  uint32_t leading = 0;
-  if (item.isMember("leading") && !ReadUInt32(item["leading"], &leading)) {
+  if (item.isMember("leading") && !ReadUInt32(item["leading"], leading)) {
     *error = "\"leading\" of a command entry is not an unsigned 32-bit number";
     return false;
   }
@@ -91,25 +92,38 @@ bool ReadCommand(const Json::Value& item, ServerCommandEntry* entry, std::string
     *error = "\"guid\" of a command entry is not a text";
     return false;
   }
-  const Json::Value& command = item["command"];
-  if (!command.isObject()) {
+  if (!item["command"].isObject()) {
     *error = "\"command\" of a command entry is missing or not an object";
     return false;
   }
+  return true;
+}
+
+bool ReadCommand(const Json::Value& item, ServerCommandEntry* entry, std::string* error) {
+  uint32_t leading = 0;
+  if (!CheckCommand(item, &leading, error)) return false;
+  const Json::Value& guid = item["guid"];
   entry->dwLeading = leading;
   entry->pszCmdGuid = CopyText(guid.isString() ? guid.asString() : std::string(), kMaxCommandGuidChars);
-  const std::string text = CompactJson(command);
+  const std::string text = CompactJson(item["command"]);
   entry->pszCommandJson = CopyText(text, text.size());
   return true;
 }
 
-bool ReadCommands(const Json::Value& commands, ServerResponse* response, std::string* error) {
+// Every entry must be well formed; only the first kMaxCommandsPerResponse are
+// handed on.
+bool ReadCommands(const Json::Value& commands, ServerResponse* response, std::string* error,
+                  size_t* refused_commands) {
   if (!commands.isArray()) {
     *error = "\"commands\" is not an array";
     return false;
   }
   if (commands.empty()) return true;
-  const auto count = static_cast<uint32_t>(commands.size());
+  const auto count = static_cast<uint32_t>(std::min<size_t>(commands.size(), kMaxCommandsPerResponse));
+  for (Json::ArrayIndex i = count; i < commands.size(); ++i) {
+    uint32_t leading = 0;
+    if (!CheckCommand(commands[i], &leading, error)) return false;
+  }
   // Value-initialised: every pointer null, so a refusal half-way frees only
   // what was filled.
   response->pCommands = new ServerCommandEntry[count]();
@@ -117,14 +131,58 @@ bool ReadCommands(const Json::Value& commands, ServerResponse* response, std::st
   for (uint32_t i = 0; i < count; ++i) {
     if (!ReadCommand(commands[i], &response->pCommands[i], error)) return false;
   }
+  *refused_commands = commands.size() - count;
   return true;
+}
+
+// What the wire protocol refuses but JsonCpp's strict mode lets through: it
+// stops reading at a NUL byte and accepts a comment after the value. A
+// comment can only start outside a text, and after the top-level value only
+// white space may follow.
+bool CheckBodyText(std::string_view body, std::string* error) {
+  if (body.find('\0') != std::string_view::npos) {
+    *error = "response body contains a NUL byte";
+    return false;
+  }
+  bool in_text = false;
+  bool escaped = false;
+  size_t depth = 0;
+  for (size_t i = 0; i < body.size(); ++i) {
+    const char c = body[i];
+    if (in_text) {
+      if (escaped) {
+        escaped = false;
+      } else if (c == '\\') {
+        escaped = true;
+      } else if (c == '"') {
+        in_text = false;
+      }
+    } else if (c == '"') {
+      in_text = true;
+    } else if (c == '/') {
+      *error = "response body contains a comment";
+      return false;
+    } else if (c == '{' || c == '[') {
+      ++depth;
+    } else if ((c == '}' || c == ']') && depth > 0 && --depth == 0) {
+      if (body.find_first_not_of(" \t\r\n", i + 1) != std::string_view::npos) {
+        *error = "response body has text after its JSON value";
+        return false;
+      }
+      return true;
+    }
+  }
+  return true;  // no complete value: the parser says what is wrong
 }
 
 }  // namespace
 
-ServerResponse* ParseServerResponse(std::string_view body, std::string* error) {
+ServerResponse* ParseServerResponse(std::string_view body, std::string* error, size_t* refused_commands) {
   std::string ignored;
   if (error == nullptr) error = &ignored;
+  size_t refused = 0;
+  if (refused_commands == nullptr) refused_commands = &refused;
+  *refused_commands = 0;
   if (body.size() > kMaxResponseBytes) {
     *error = "response body is larger than " + std::to_string(kMaxResponseBytes) + " bytes";
     return nullptr;
@@ -133,6 +191,7 @@ ServerResponse* ParseServerResponse(std::string_view body, std::string* error) {
     *error = "response body is empty";
     return nullptr;
   }
+  if (!CheckBodyText(body, error)) return nullptr;
   Json::CharReaderBuilder builder;
   Json::CharReaderBuilder::strictMode(&builder.settings_);
   builder["stackLimit"] = 200;
@@ -159,7 +218,7 @@ ServerResponse* ParseServerResponse(std::string_view body, std::string* error) {
       return nullptr;
     }
     if (root.isMember("errorCodes") && !ReadErrorCodes(root["errorCodes"], response.get(), error)) return nullptr;
-    if (root.isMember("commands") && !ReadCommands(root["commands"], response.get(), error)) return nullptr;
+    if (root.isMember("commands") && !ReadCommands(root["commands"], response.get(), error, refused_commands)) return nullptr;
     return response.release();
   } catch (const std::bad_alloc&) {
     *error = "out of memory while reading the response";

@@ -11,7 +11,8 @@
 //    "errorCodes": [uint32, ...],                       optional
 //    "commands": [{"leading": uint32, "guid": "...",    optional
 //                  "command": {"cmd": {...}}}, ...]}
-// Anything else (not JSON, wrong types, too long) is refused with a reason.
+// Anything else (not JSON, a comment, text after the value, a NUL byte, wrong
+// types, too long) is refused with a reason.
 #pragma once
 
 #include <agsuite/agmsg.h>
@@ -21,9 +22,11 @@
 
 namespace agtransport {
 
-// Parses `body`. On success returns a new record; on failure returns null and
-// puts a one-line reason into `error`.
-[[nodiscard]] ServerResponse* ParseServerResponse(std::string_view body, std::string* error);
+// Parses `body`. On success returns a new record and, when asked, puts into
+// `refused_commands` how many commands past kMaxCommandsPerResponse were left
+// out; on failure returns null and puts a one-line reason into `error`.
+[[nodiscard]] ServerResponse* ParseServerResponse(std::string_view body, std::string* error,
+                                                  size_t* refused_commands = nullptr);
 
 // Frees a record made by ParseServerResponse (null is allowed).
 void ReleaseServerResponse(ServerResponse* response);

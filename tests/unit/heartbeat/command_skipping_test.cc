@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "core/casupp/pending_records.h"
 #include "tests/unit/heartbeat/heartbeat_test_env.h"
 
@@ -77,7 +79,28 @@ TEST_F(CommandSkippingTest, SkipAcknowledgementThatCannotBeSentIsKeptInList14) {
   EXPECT_EQ(ack->cmdId, 31u);
   EXPECT_EQ(ack->guid, "g0");
   EXPECT_EQ(ack->status, kCmdAckSkipped);
-  EXPECT_TRUE(env_.log.Contains("SendCommandAck failed"));
+  EXPECT_TRUE(env_.log.Contains("1 of 2 commands skipped; 1 skip acknowledgements not sent"));
+}
+
+// A flood of repeats: every skipped command is acknowledged (or kept), but
+// the log gets one summary line for the answer, not lines per command.
+TEST_F(CommandSkippingTest, AFloodOfRepeatsLogsOneSummaryLine) {
+  for (const uint8_t ackResult : {uint8_t{1}, uint8_t{0}}) {
+    env_.SetAckResult(ackResult);
+    env_.log.Clear();
+    const std::vector<std::string> texts(500, "12");
+    const std::vector<bool> skip = Mark(texts);
+    EXPECT_EQ(std::count(skip.begin(), skip.end(), true), 499);
+    EXPECT_FALSE(skip.back());
+    const std::string summary =
+        "499 of 500 commands skipped; " + std::string(ackResult ? "0" : "499") + " skip acknowledgements not sent";
+    EXPECT_EQ(env_.log.Count(summary), 1u);
+    EXPECT_EQ(env_.log.Count("SendCommandAck failed"), 0u);
+    // At most the parse line of each command, and a few lines for the answer.
+    EXPECT_LE(env_.log.Records().size(), texts.size() + 5);
+  }
+  EXPECT_EQ(env_.Acks().size(), 2u * 499u);
+  EXPECT_EQ(env_.support.PendingInList(14).size(), 499u);
 }
 
 TEST_F(CommandSkippingTest, LongGuidIsAcknowledgedWith99Characters) {

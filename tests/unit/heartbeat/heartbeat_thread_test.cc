@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -151,6 +152,43 @@ TEST_F(HeartbeatThreadTest, FirstPassRegistersAndSendsTheHeartbeatAtOnceAndForce
   EXPECT_TRUE(env_.log.Contains("Force server sync occured"));
   EXPECT_TRUE(StopClientHeartBeatThread(&env_.rpClient));
   EXPECT_TRUE(env_.log.Contains("Heartbeat thread stopped!!"));
+}
+
+// A stop while the skip step acknowledges a flood of repeats ends the step
+// at the next command: nothing more is acknowledged or carried out, and the
+// thread leaves without working through the rest of the answer.
+TEST_F(HeartbeatThreadTest, StopDuringTheSkipStepEndsItAtTheNextCommand) {
+  TestCommandList commands;
+  for (int i = 0; i < 10; ++i) commands.Add("12", "g" + std::to_string(i));
+  heartbeat_.response.pCommands = const_cast<ServerCommandEntry*>(commands.Entries());
+  heartbeat_.response.dwCommandCount = commands.Count();
+  ON_CALL(env_.rpClient, InitCSClient(_)).WillByDefault(Return(1));
+  EXPECT_CALL(env_.rpClient, Register(_, _)).WillOnce(DoAll(SetArgPointee<1>(&registration_.response), Return(1)));
+  std::mutex mutex;
+  std::condition_variable acked;
+  int skipAcks = 0;
+  ON_CALL(env_.rpClient, SendCommandAck(_, _)).WillByDefault(Invoke([&](const CmdAck*, ServerResponse** out) {
+    *out = nullptr;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      ++skipAcks;
+    }
+    acked.notify_all();
+    // The stop arrives while this acknowledgement is on its way.
+    while (!HeartbeatStopRequested()) std::this_thread::yield();
+    return uint8_t{1};
+  }));
+  ASSERT_TRUE(StartClientHeartBeatThread(&env_.rpClient));
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    ASSERT_TRUE(acked.wait_for(lock, std::chrono::seconds(30), [&] { return skipAcks > 0; }));
+  }
+  EXPECT_TRUE(StopClientHeartBeatThread(&env_.rpClient));
+  EXPECT_EQ(skipAcks, 1);
+  EXPECT_TRUE(env_.Processed().empty());
+  EXPECT_TRUE(env_.log.Contains("Stop requested: none of the 10 commands is carried out"));
+  heartbeat_.response.pCommands = nullptr;
+  heartbeat_.response.dwCommandCount = 0;
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "core/casupp/pending_leases.h"
+#include "core/casupp/pending_record_copy.h"
 #include "core/casupp/pending_records.h"
 #include "core/siblings/client_store.h"
 #include "tests/unit/tasks/pool_test_env.h"
@@ -102,8 +103,7 @@ TEST_F(PoolTest, UnsentUninstallAckIsStoredWithFailedStatus) {
 static bool QueueStoredRecord(uint8_t taskId) {
   CLPendingTaskList* list = nullptr;
   if (!GetClientPendingTasks(&list) || list == nullptr || list->dwCount != 1) return false;
-  void* block = std::malloc(list->pTasks[0].dwSize);
-  std::memcpy(block, list->pTasks[0].pData, list->pTasks[0].dwSize);
+  void* block = CopyPendingRecord(list->pTasks[0].pData, list->pTasks[0].dwSize);
   RememberPendingLease(block, list->pTasks[0].qwRecordId);
   FreeClientPendingTasks(list);
   if (AddTaskWithBlockInQ(GetRpTaskQueue(), taskId, block)) return true;

@@ -70,15 +70,63 @@ TEST(TransportResponseParser, RefusesWronglyTypedMembersWithAReason) {
       {R"({"success":true,"commands":[{"guid":7,"command":{}}]})", "\"guid\""},
       {R"({"success":true,"commands":[{"leading":-1,"command":{}}]})", "\"leading\""},
       {R"({"success":true,"commands":[3]})", "not an object"},
-      {R"({"success":true} trailing)", "not JSON"},
+      {R"({"success":true} trailing)", "text after its JSON value"},
       {R"({"success":true,"success":false})", "not JSON"},
-      {R"(/* comment */ {"success":true})", "not JSON"},
+      {R"(/* comment */ {"success":true})", "comment"},
   };
   for (const auto& [body, reason] : cases) {
     std::string error;
     EXPECT_EQ(Parse(body, &error), nullptr) << body;
     EXPECT_THAT(error, ::testing::HasSubstr(reason)) << body;
   }
+}
+
+// What JsonCpp's strict mode alone would let through: a comment after or
+// inside the value, and a NUL byte with anything behind it.
+TEST(TransportResponseParser, RefusesCommentsTrailingBytesAndNulBytes) {
+  const std::string commands = R"("commands":[{"guid":"G","command":{"cmd":{"id":12}}}])";
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {R"({"success":true /* c */,)" + commands + "}", "comment"},
+      {R"({"success":true,)" + commands + "} // c", "text after its JSON value"},
+      {R"({"success":true,)" + commands + "}\n/* c */", "text after its JSON value"},
+      {R"({"success":true,)" + commands + std::string("}\0garbage", 9), "NUL byte"},
+      {R"({"success":true,)" + commands + std::string("}\0", 2), "NUL byte"},
+      {R"({"success":true,)" + commands + "}]", "text after its JSON value"},
+      {R"({"success":true,)" + commands + "}{}", "text after its JSON value"},
+  };
+  for (const auto& [body, reason] : cases) {
+    std::string error;
+    EXPECT_EQ(Parse(body, &error), nullptr) << body;
+    EXPECT_THAT(error, ::testing::HasSubstr(reason)) << body;
+  }
+  // Slashes and brackets inside texts are text, and white space may follow.
+  const Parsed fine = Parse(R"({"success":true,"commands":[{"guid":"a/*b*/\"}]//","command":{}}]})" "\r\n\t ");
+  ASSERT_NE(fine, nullptr);
+  EXPECT_STREQ(fine->pCommands[0].pszCmdGuid, R"(a/*b*/"}]//)");
+}
+
+TEST(TransportResponseParser, HandsOnAtMostTheBoundOfCommandsAndCountsTheRest) {
+  const auto body = [](size_t count, const std::string& last) {
+    std::string text = R"({"success":true,"commands":[)";
+    for (size_t i = 0; i + 1 < count; ++i) text += R"({"guid":"G)" + std::to_string(i) + R"(","command":{}},)";
+    return text + last + "]}";
+  };
+  const size_t bound = agtransport::kMaxCommandsPerResponse;
+  size_t refused = 99;
+  std::string error;
+  const Parsed response(ParseServerResponse(body(bound + 50, R"({"command":{}})"), &error, &refused));
+  ASSERT_NE(response, nullptr) << error;
+  EXPECT_EQ(response->dwCommandCount, bound);
+  EXPECT_STREQ(response->pCommands[bound - 1].pszCmdGuid, ("G" + std::to_string(bound - 1)).c_str());
+  EXPECT_EQ(refused, 50u);
+
+  const Parsed within(ParseServerResponse(body(bound, R"({"command":{}})"), &error, &refused));
+  ASSERT_NE(within, nullptr);
+  EXPECT_EQ(within->dwCommandCount, bound);
+  EXPECT_EQ(refused, 0u);
+  // A malformed entry past the bound still makes the body malformed.
+  EXPECT_EQ(Parse(body(bound + 50, R"({"command":"text"})"), &error), nullptr);
+  EXPECT_THAT(error, ::testing::HasSubstr("\"command\""));
 }
 
 TEST(TransportResponseParser, CutsLongGuidsAndEndsTextsAtAnEmbeddedNul) {
