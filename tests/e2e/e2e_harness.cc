@@ -14,6 +14,7 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include "tests/unit/mocks/scratch_folder.h"
 
 namespace e2e {
 
@@ -110,9 +111,7 @@ uint16_t FreeLoopbackPort() {
 }
 
 std::string MakeTempDir(const std::string& prefix) {
-  std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "XXXXXX")).string();
-  const char* made = mkdtemp(pattern.data());
-  return made != nullptr ? std::string(made) : std::string();
+  return test_support::MakeScratchFolder(prefix);
 }
 
 std::string BinDir() { return AG_BIN_DIR; }

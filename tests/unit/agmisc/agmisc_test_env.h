@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "store_pool.h"
+#include "tests/unit/mocks/scratch_folder.h"
 
 namespace agmisc_test {
 
@@ -49,9 +50,7 @@ class LogCapture {
 class AgentRootTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "agmisc-test-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    root_ = pattern + "/";
+    root_ = test_support::MakeScratchFolder("agmisc-") + "/";
     ASSERT_EQ(AGMiscSetAgentRoot(root_.c_str()), 1);
     agmisc::SetStoreBusyTimeoutMs(agmisc::kDefaultBusyTimeoutMs);
   }

@@ -81,16 +81,6 @@ TEST(PendingCommandAckTest, RejectsMalformedBlocks) {
   EXPECT_FALSE(ParsePendingCommandAck(block.data(), block.size()));
 }
 
-TEST(PendingCommandAckTest, GuidFieldHoldsAtMost99Characters) {
-  const std::string longGuid(150, 'g');
-  CmdAck ack = MakeAck("", nullptr);
-  std::memset(ack.szCmdGuid, 'g', sizeof(ack.szCmdGuid));  // no terminator at all
-  const std::vector<uint8_t> block = SerialisePendingCommandAck(ack);
-  const auto parsed = ParsePendingCommandAck(block.data(), block.size());
-  ASSERT_TRUE(parsed);
-  EXPECT_EQ(parsed->guid, longGuid.substr(0, 99));
-}
-
 TEST(PendingStoreTest, StoresInTheirLists) {
   MessagingEnv env;
   ASSERT_TRUE(StorePendingNotification(28, 137, "{}"));

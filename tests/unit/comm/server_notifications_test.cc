@@ -138,12 +138,6 @@ TEST_F(ServerNotificationsTest, PeerToPeerStatusNeedsTheWebServer) {
   EXPECT_TRUE(env.support.HasBlob(61));
 }
 
-TEST_F(ServerNotificationsTest, ResetNewOldMd5ByIdAcceptsOnlyKnownSlots) {
-  EXPECT_FALSE(ResetNewOldMd5ById(18));
-  EXPECT_TRUE(ResetNewOldMd5ById(49));
-  EXPECT_EQ(*env.support.Blob(49), std::vector<uint8_t>(16, 0));
-}
-
 TEST_F(ServerNotificationsTest, PushDataToCsSendsOnlyTheFirst104) {
   ResponseDetails third{104, 1, 1, 0, 0, nullptr, nullptr};
   ResponseDetails second{104, 1, 1, 0, 0, nullptr, &third};

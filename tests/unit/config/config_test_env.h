@@ -18,14 +18,12 @@
 #include "platform/registry.h"
 #include "platform/utf.h"
 #include "tests/unit/mocks/fake_support_library.h"
+#include "tests/unit/mocks/scratch_folder.h"
 
 class ConfigTestEnv {
  public:
   ConfigTestEnv() : siblings_(MakeSet(&support_)) {
-    char pattern[] = "/tmp/agconfig-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    if (made == nullptr) throw std::runtime_error("mkdtemp failed");
-    base_ = made;
+    base_ = test_support::MakeScratchFolder("agconfig-");
     root_ = base_ + "/agent/";
     machine_ = base_ + "/machine/";
     std::filesystem::create_directories(root_ + "config");

@@ -75,24 +75,6 @@ TEST_F(CommandProcessingTest, FailedCommand12IsRetriedUntilItsCountWraps) {
   EXPECT_EQ(status, kCmdUnprocessed);
 }
 
-TEST_F(CommandProcessingTest, RetryCountRules) {
-  uint8_t retryByte = 9;
-  EXPECT_TRUE(HandleRetry(99, kCmdAckFailed, &retryByte));
-  EXPECT_EQ(retryByte, 0) << "commands without a count";
-  EXPECT_FALSE(env_.support.HasBlob(30));
-
-  EXPECT_TRUE(HandleRetry(25, kCmdAckFailed, &retryByte));  // unreadable: 1
-  EXPECT_EQ(retryByte, 1);
-  EXPECT_TRUE(HandleRetry(25, kCmdAckFailed, &retryByte));
-  EXPECT_TRUE(HandleRetry(25, kCmdAckFailed, &retryByte));
-  EXPECT_EQ(env_.support.Value<uint8_t>(38), uint8_t{3}) << "command 25 keeps counting";
-
-  EXPECT_TRUE(HandleRetry(25, kCmdAckDone, &retryByte));
-  EXPECT_EQ(retryByte, 0);
-  EXPECT_EQ(env_.support.Value<uint8_t>(38), uint8_t{0});
-  EXPECT_EQ(GetRetryCount(25), 0);
-}
-
 TEST_F(CommandProcessingTest, RepeatedUpgradeIsProcessedUnlessMinorUpgradeAndSameVersion) {
   env_.StoreLastGuid(120, "guid-up");
   uint32_t status = 99;

@@ -103,11 +103,4 @@ TEST_F(CommandSkippingTest, AFloodOfRepeatsLogsOneSummaryLine) {
   EXPECT_EQ(env_.support.PendingInList(14).size(), 499u);
 }
 
-TEST_F(CommandSkippingTest, LongGuidIsAcknowledgedWith99Characters) {
-  CmdAck ack{};
-  const std::string guid(150, 'x');
-  CopyCmdGuid(&ack, guid.c_str());
-  EXPECT_EQ(std::string(ack.szCmdGuid), guid.substr(0, 99));
-}
-
 }  // namespace

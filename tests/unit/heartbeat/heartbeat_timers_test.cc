@@ -129,23 +129,4 @@ TEST(HeartbeatTimers, ZeroIntervalsNeverMakeABusyLoop) {
   EXPECT_GE(Iterate(&timers), 1u);
 }
 
-TEST(HeartbeatTimers, SnapshotRestoresTheCountsOfTheWait) {
-  HeartbeatTimers timers = MakeTimers(30);
-  Iterate(&timers);
-  timers.Reload();
-  timers.ComputeWait(true);
-  const HeartbeatTimers::Snapshot snapshot = timers.TakeSnapshot();
-  timers.waitCSHeartbeat = 0;
-  timers.waitCSRegistration = 99;
-  timers.Restore(snapshot);
-  EXPECT_EQ(timers.waitCSHeartbeat, snapshot.waitCSHeartbeat);
-  EXPECT_EQ(timers.waitCSRegistration, snapshot.waitCSRegistration);
-}
-
-TEST(HeartbeatTimers, WaitLengthStaysFinite) {
-  EXPECT_EQ(WaitMinutesToMs(0), 0u);
-  EXPECT_EQ(WaitMinutesToMs(60), 3600000u);
-  EXPECT_LT(WaitMinutesToMs(0xFFFFFFFFu), 0xFFFFFFFFu);
-}
-
 }  // namespace

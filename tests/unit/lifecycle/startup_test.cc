@@ -139,28 +139,6 @@ TEST_F(StartUpTest, FailedRpObjectCreationRefusesOnlyAfterTheInstallStatusThread
   EXPECT_EQ(GetCoreState().coreParam, nullptr);
 }
 
-TEST_F(StartUpTest, RunningCoreHoldsItsParameterRecordAndCallbacks) {
-  EXPECT_CALL(env.resp, HandleClientAgentCoreStartup(_)).WillOnce(Return(0));
-  ASSERT_EQ(StartUpForTest(), 1);
-  // The record is packed: its 32-bit fields are read by value.
-  const CaCoreParam* param = GetCoreState().coreParam;
-  ASSERT_NE(param, nullptr);
-  EXPECT_STREQ(param->pszText, "text");
-  EXPECT_EQ(param->wValueA, 1);
-  EXPECT_EQ(param->wValueD, 4);
-  EXPECT_EQ(uint32_t{param->dwValueE}, 5u);
-  EXPECT_EQ(uint32_t{param->dwValueH}, 8u);
-  EXPECT_EQ(param->byFlag, 9);
-  EXPECT_EQ(uint32_t{param->dwConnectionType}, 0u);
-  EXPECT_EQ(param->wZero, 0);
-  EXPECT_EQ(uint32_t{param->dwZero}, 0u);
-  EXPECT_NE(GetCoreState().rpClient, nullptr);
-  EXPECT_TRUE(env.Logged(kStartUp, "RP client object created"));
-  EXPECT_EQ(env.LevelOf(kStartUp, "HandleClientAgentCoreStartup failed"), AG_LOG_FAILURE);
-  EXPECT_TRUE(env.Logged(kStartUp, "Exit"));
-  ASSERT_EQ(CleanUpForTest(), 1);
-}
-
 // --- the device-id export's result rules ------------------------------------
 
 uint16_t GenerateOk(char* buffer, int32_t* length) {

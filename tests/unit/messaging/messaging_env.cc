@@ -12,6 +12,7 @@
 
 #include "platform/folders.h"
 #include "platform/utf.h"
+#include "tests/unit/mocks/scratch_folder.h"
 
 namespace messaging_test {
 namespace {
@@ -47,9 +48,7 @@ Json::Value ParseOrNull(const std::string& text) {
 }
 
 void MessagingEnv::SetUp() {
-  char pattern[] = "/tmp/agmsgtest.XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  root_ = pattern;
+  root_ = test_support::MakeScratchFolder("agmsgtest-");
   ASSERT_EQ(AGMiscSetAgentRoot((root_ + "/agent").c_str()), 1);
   platform::SetMachineRoot(root_ + "/machine/");
   char16_t folder[260] = {};

@@ -141,17 +141,6 @@ TEST(PlatformProcess, ShellStartFailuresAndStartWithoutWait) {
   EXPECT_TRUE(ShellStart("true", nullptr, nullptr, false, false, nullptr).ok);
 }
 
-TEST(PlatformProcess, SystemLibraryPathAndEveryoneAttributes) {
-  TempFolder root(true);
-  EXPECT_EQ(SystemFolder(), root.Path() + "system32/");
-  EXPECT_EQ(SystemLibraryPath("shell32.dll"), root.Path() + "system32/shell32.dll");
-  EveryoneSecurityAttributes holder;
-  const SecurityAttributes* attributes = nullptr;
-  EXPECT_FALSE(holder.Build(kEventModifyState, nullptr));
-  ASSERT_TRUE(holder.Build(kEventModifyState, &attributes));
-  EXPECT_EQ(attributes->everyone_access, kEventModifyState);
-}
-
 TEST(PlatformFolders, RootsEndInASlashAndEnsureFolderCreatesParents) {
   TempFolder folder;
   SetMachineRoot(folder.Path() + "root");

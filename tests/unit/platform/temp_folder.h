@@ -1,4 +1,4 @@
-// A fresh folder under /tmp for one test, removed with its contents at the
+// A fresh scratch folder for one test, removed with its contents at the
 // end; optionally installed as the machine root for the test's duration.
 #pragma once
 
@@ -8,14 +8,14 @@
 #include <string>
 
 #include "platform/folders.h"
+#include "tests/unit/mocks/scratch_folder.h"
 
 namespace platform_test {
 
 class TempFolder {
  public:
   explicit TempFolder(bool as_machine_root = false) : as_machine_root_(as_machine_root) {
-    char pattern[] = "/tmp/agplatform_test_XXXXXX";
-    path_ = std::string(mkdtemp(pattern)) + "/";
+    path_ = test_support::MakeScratchFolder("agplatform-") + "/";
     if (as_machine_root_) {
       platform::SetMachineRoot(path_);
     }

@@ -13,6 +13,7 @@
 #include "platform/folders.h"
 #include "platform/registry.h"
 #include "tests/unit/tasks/pool_test_env.h"
+#include "tests/unit/mocks/scratch_folder.h"
 
 using ::testing::_;
 using ::testing::Invoke;
@@ -117,8 +118,8 @@ TEST_F(CoreNotificationTest, UnsentOtpStatusIsStored) {
 }
 
 TEST_F(CoreNotificationTest, OtpUnknownStatusSendsMinusOneWithStoredOtp) {
-  char pattern[] = "/tmp/agotp-XXXXXX";
-  const std::string base = mkdtemp(pattern);
+  const test_support::ScratchFolder scratch("agotp-");
+  const std::string& base = scratch.path();
   const std::string previousRoot = platform::MachineRoot();
   platform::SetMachineRoot(base + "/machine/");
   const std::string product = base + "/product/";
@@ -136,5 +137,4 @@ TEST_F(CoreNotificationTest, OtpUnknownStatusSendsMinusOneWithStoredOtp) {
       .WillOnce(Return(1));
   EXPECT_EQ(NotifyClientCoreForRpTask(CA_NOTIFY_EVENT_ID_OTP_STATUS, 99), 1);
   platform::SetMachineRoot(previousRoot);
-  std::filesystem::remove_all(base);
 }

@@ -30,11 +30,6 @@ TEST_F(PoolTest, StartTwiceStopTwiceAndBothThreadsLeave) {
   EXPECT_TRUE(env.log.Contains("Task performer thread pool ALREADY STOPPED!!"));
 }
 
-TEST_F(PoolTest, AddTaskInQWithoutQueue) {
-  EXPECT_FALSE(AddTaskInQ(nullptr, 0, CS_CLIENT_TASKQ_FETCH_AND_APPLY_POLICY));
-  EXPECT_TRUE(env.log.Contains("g_pRpTaskQ is NULL."));
-}
-
 TEST_F(PoolTest, PerformerWithoutRpObjectEndsAtOnce) {
   EXPECT_CALL(env.transport, CreateCSClientObject(_, _)).WillRepeatedly(Return(0));
   CTaskQueue queue;

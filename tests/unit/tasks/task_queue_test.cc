@@ -16,16 +16,6 @@ void WaitForWaiters(const CTaskQueue& queue, uint32_t n) {
 
 }  // namespace
 
-TEST(CTaskQueueTest, DeadQueueRefusesEverything) {
-  CTaskQueue queue;
-  TaskEntry out{};
-  EXPECT_FALSE(queue.isAlive());
-  EXPECT_FALSE(queue.append({5, 0}, true));
-  EXPECT_FALSE(queue.waitAndRemove(&out));
-  EXPECT_FALSE(queue.shutdown());
-  EXPECT_FALSE(queue.create(0));
-}
-
 TEST(CTaskQueueTest, DuplicateIsAcceptedButNotAdded) {
   CTaskQueue queue;
   ASSERT_TRUE(queue.create(200));

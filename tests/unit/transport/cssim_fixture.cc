@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cstring>
 #include <filesystem>
+#include "tests/unit/mocks/scratch_folder.h"
 
 namespace transport_test {
 namespace {
@@ -150,8 +151,7 @@ std::string LogCapture::All() const {
 }
 
 TempFolder::TempFolder() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "agtransport-test-XXXXXX").string();
-  if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  path_ = test_support::MakeScratchFolder("agtransport-");
 }
 
 TempFolder::~TempFolder() {
