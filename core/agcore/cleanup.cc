@@ -2,6 +2,8 @@
 // export: stop what start-up started, in a fixed order, sending a pending
 // uninstall notification while the RP client object and the heartbeat thread
 // still exist. No step stops clean-up; waits have no time-out.
+#include <agsuite/agtransfer.h>
+
 #include <cstdlib>
 
 #include "core/agcore/core_state.h"
@@ -17,6 +19,14 @@
 
 #define CLEANUP_LOG(level, ...) AGLOG_AS(kCleanUpRoutine, level, __VA_ARGS__)
 
+namespace {
+
+// What clean-up's own sends (the uninstall notification) and the threads'
+// transfers in flight may still take once clean-up has begun.
+constexpr uint32_t kCleanUpSendLimitMs = 5000;
+
+}  // namespace
+
 void RunClientAgentCoreCleanUp(uint8_t bNotifyOffline) {
   CoreState& state = GetCoreState();
 
@@ -30,6 +40,10 @@ void RunClientAgentCoreCleanUp(uint8_t bNotifyOffline) {
     CLEANUP_LOG(AG_LOG_PROGRESS, "After setting cleanup event.");
   }
 
+  // From here on nothing the agent sends may hold clean-up for long: the
+  // uninstall notification, and whatever the threads have in flight, get a
+  // bounded time; the threads' transfers end at once before their joins.
+  AgTransportLimitTransfers(kCleanUpSendLimitMs);
   if (!CheckAndSendUninstallNotification()) CLEANUP_LOG(AG_LOG_FAILURE, "CheckAndSendUninstallNotification: %d", 0);
 
   if (IsXUAInstalled() && !UnsubcribeCommnWithXUA()) CLEANUP_LOG(AG_LOG_FAILURE, "UnsubcribeCommnWithXUA: %d", 0);
@@ -64,13 +78,17 @@ void RunClientAgentCoreCleanUp(uint8_t bNotifyOffline) {
 
   // An installer replacing the agent in place keeps the server connection up
   // until it is done, so the pre-install library may ask to leave it running.
-  if (!Siblings().preinst->PreInstallCleanUpCheck() && state.rpClient != nullptr) {
-    StopRpTaskPerformerThreadPool();
-    StopClientHeartBeatThread(state.rpClient);
-    Siblings().transport->FreeRPClientObject(state.rpClient, &status);
-    // Cleared so that a late callback finds no object rather than a freed one,
+  // The threads are stopped whatever the slot holds: a failed
+  // re-initialisation leaves it empty while both threads still run.
+  if (!Siblings().preinst->PreInstallCleanUpCheck()) {
+    AgTransportLimitTransfers(0);
+    StopRpTaskPerformerThreadPool(PoolStop::kClose);
+    StopClientHeartBeatThread(state.rpClient.Peek());
+    // Emptied so that a late callback finds no object rather than a freed one,
     // and a later start-up in this process starts from an empty slot.
-    state.rpClient = nullptr;
+    if (IRPClient* rpClient = state.rpClient.Exchange(nullptr)) {
+      Siblings().transport->FreeRPClientObject(rpClient, &status);
+    }
   }
 
   if (state.cleanupEvent) {
@@ -81,6 +99,9 @@ void RunClientAgentCoreCleanUp(uint8_t bNotifyOffline) {
 
   // The client-store counter lock lives as long as the process (core_state.cc):
   // the consent thread may still be on its way out and reach the store.
+  // No thread of this run sends any more (or, kept running for an in-place
+  // installer, it sends as before); a later start-up starts without a limit.
+  AgTransportLimitTransfers(kAgTransferNoLimit);
   CLEANUP_LOG(AG_LOG_PROGRESS, "Before calling SocketDeinitSocketProvider");
   CLEANUP_LOG(AG_LOG_PROGRESS, "Exit");
 }

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 
+#include "core/agcore/rp_client_slot.h"
 #include "platform/event.h"
 #include "platform/thread.h"
 
@@ -43,7 +44,7 @@ static_assert(offsetof(CaCoreParam, dwConnectionType) == 63);
 struct CoreState {
   std::unique_ptr<platform::Event> cleanupEvent;            // manual reset
   std::unique_ptr<platform::Thread> installStatusThread;
-  IRPClient* rpClient = nullptr;                             // RP client object slot
+  RpClientSlot rpClient;                                     // RP client object slot
   CaCoreParam* coreParam = nullptr;
 };
 

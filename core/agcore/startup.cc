@@ -298,7 +298,8 @@ bool RunClientAgentCoreStartUp(const CaCoreParam& args) {
     return false;
   }
 
-  if (!CreateRPObject(&state.rpClient)) {
+  IRPClient* rpClient = nullptr;
+  if (!CreateRPObject(&rpClient)) {
     STARTUP_LOG(AG_LOG_FAILURE, "CreateRPObject() failed.");
     state.cleanupEvent->Set();
     AGLOG_AS("AgentServerCoreStartUp", AG_LOG_PROGRESS, "Waiting for AV install status thread to return...");
@@ -311,8 +312,9 @@ bool RunClientAgentCoreStartUp(const CaCoreParam& args) {
     return false;
   }
 
+  state.rpClient.Exchange(rpClient);
   STARTUP_LOG(AG_LOG_PROGRESS, "RP client object created");
-  if (!StartClientHeartBeatThread(state.rpClient)) {
+  if (!StartClientHeartBeatThread(rpClient)) {
     STARTUP_LOG(AG_LOG_FAILURE, "StartClientHeartBeatThread() failed. Continuing...");
   }
   if (!NotifyDataChangeToAV(AIAV_ACTION_SET_CLIENT_GUID, nullptr, nullptr)) {

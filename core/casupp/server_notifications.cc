@@ -264,7 +264,9 @@ bool CheckAndSendUninstallNotification() {
   }
   if (flag == 1) {
     NotifyToXUAForUninstallation(true);
-    if (!SendNotificationToServer(138, 1, 1, 28, GetCoreState().rpClient)) {
+    const bool sent = GetCoreState().rpClient.Use(
+        [](IRPClient* rpClient) { return SendNotificationToServer(138, 1, 1, 28, rpClient); });
+    if (!sent) {
       AGLOG(AG_LOG_FAILURE, "SendNotificationToServer : CSP_CMD_ID_UNINSTALL_NOTIFICATION failed");
     }
     if (!DeleteClientBlobData(DB_ID_CLIENT_UNINSTALL_NOTIFICATION)) {

@@ -47,12 +47,15 @@ bool PostToAllThreads(uint32_t bit) { return RpUpdatePassiveNotificationForAllTh
 void SendOtpStatus(int64_t statusCode) {
   const std::string payload = GetOTPPayload(statusCode);
   if (payload.empty()) return;
-  IRPClient* rpClient = GetCoreState().rpClient;
-  ServerResponse* response = nullptr;
-  if (rpClient != nullptr && rpClient->SendNotification(kOtpNotificationKind, kOtpDataId, payload.c_str(), &response)) {
+  const bool sent = GetCoreState().rpClient.Use([&payload](IRPClient* rpClient) {
+    ServerResponse* response = nullptr;
+    if (rpClient == nullptr || !rpClient->SendNotification(kOtpNotificationKind, kOtpDataId, payload.c_str(), &response)) {
+      return false;
+    }
     if (response != nullptr) rpClient->FreeServerResponse(response);
-    return;
-  }
+    return true;
+  });
+  if (sent) return;
   AGLOG_AS("NotifyClientCoreForRpTask", AG_LOG_PROGRESS, "Sending OTP notification failed so addinng in pending queue.");
   if (!StorePendingNotification(kOtpNotificationKind, kOtpDataId, payload)) {
     AGLOG_AS("NotifyClientCoreForRpTask", AG_LOG_FAILURE,

@@ -21,6 +21,7 @@
 #include "core/rpclcore/command_skipping.h"
 #include "core/rpclcore/heartbeat_thread.h"
 #include "core/rpclcore/core_notification.h"
+#include "core/rpclcore/heartbeat_followup.h"
 #include "core/rpclcore/heartbeat_state.h"
 #include "core/rpclcore/policy.h"
 #include "core/rpclcore/reports.h"
@@ -124,7 +125,10 @@ void RequestDownloadLocationsIfDue(HeartbeatState* state, bool avInstalled) {
   if (!GetClientBlobData(DB_ID_REDUCED_HB_COUNTER, sizeof(counter), &counter)) {
     AGLOG_AS("RpHeartbeatStep", AG_LOG_PROGRESS, "GetClientBlobData failed for %d", static_cast<int>(DB_ID_REDUCED_HB_COUNTER));
   }
-  counter = counter == state->reducedHBMaxCount ? 1 : counter + 1;
+  // The maximum is read here too, not only by the follow-up: after a restart
+  // this step runs first. A counter left above the maximum (a lower maximum,
+  // a store written by an older run) starts over instead of running away.
+  counter = counter >= ReducedHeartbeatMaxCount(state) ? 1 : counter + 1;
   AGLOG_AS("RpHeartbeatStep", AG_LOG_VERBOSE, "Setting counteriGetURLReducedClientHBCounter: (%d)", static_cast<int>(counter));
   if (!SetClientBlobData(DB_ID_REDUCED_HB_COUNTER, sizeof(counter), &counter)) {
     AGLOG_AS("RpHeartbeatStep", AG_LOG_FAILURE, "SetClientBlobData() failed for id : %d.",

@@ -72,12 +72,7 @@ void StoreThrottlingFlag(bool on) {
 // of requests (counter 1) and restored when the counter reaches its maximum.
 void Throttle(HeartbeatState* state) {
   ISupportLibrary* support = Siblings().support;
-  uint32_t maxCount = state->reducedHBMaxCount;
-  if (!support->GetgetURLReducedClientHBMaxCount(&maxCount)) {
-    AGLOG_AS(kRoutine, AG_LOG_FAILURE, "GetgetURLReducedClientHBMaxCount() failed.");
-    maxCount = state->reducedHBMaxCount;
-  }
-  state->reducedHBMaxCount = maxCount;
+  const uint32_t maxCount = ReducedHeartbeatMaxCount(state);
   const uint32_t counter = ReadCounter();
   if (counter == 1) {
     uint32_t reduced = state->timers.heartbeatInterval;
@@ -92,12 +87,14 @@ void Throttle(HeartbeatState* state) {
   }
   AGLOG_AS(kRoutine, AG_LOG_VERBOSE, "iGetURLReducedClientHBCounter: (%d) iGetURLReducedClientHBMaxCount: (%d)",
            static_cast<int>(counter), static_cast<int>(maxCount));
-  StoreInterval(DB_ID_REDUCED_HB_COUNTER_AT_MAX, counter == maxCount ? 1 : 0, "SetClientBlobData() failed for id : %d.");
+  StoreInterval(DB_ID_REDUCED_HB_COUNTER_AT_MAX, counter >= maxCount ? 1 : 0, "SetClientBlobData() failed for id : %d.");
   state->reducedHeartbeat = true;
   state->throttling = true;
   StoreThrottlingFlag(true);
-  if (counter == maxCount) RestoreSavedInterval(state);
-  if (counter >= maxCount) state->reducedHeartbeat = false;
+  if (counter >= maxCount) {
+    RestoreSavedInterval(state);
+    state->reducedHeartbeat = false;
+  }
 }
 
 void EndThrottling(HeartbeatState* state) {
@@ -221,6 +218,16 @@ void NotifyUnifiedAgent() {
 }
 
 }  // namespace
+
+uint32_t ReducedHeartbeatMaxCount(HeartbeatState* state) {
+  uint32_t maxCount = state->reducedHBMaxCount;
+  if (!Siblings().support->GetgetURLReducedClientHBMaxCount(&maxCount)) {
+    AGLOG_AS(kRoutine, AG_LOG_FAILURE, "GetgetURLReducedClientHBMaxCount() failed.");
+    maxCount = state->reducedHBMaxCount;
+  }
+  state->reducedHBMaxCount = maxCount;
+  return maxCount;
+}
 
 bool SendCAMiscInfo(IRPClient* rpClient, ICAResponseGen* respGen, ServerResponse** response) {
   AGLOG(AG_LOG_PROGRESS, "Start");

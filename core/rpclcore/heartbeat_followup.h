@@ -16,6 +16,9 @@ struct HeartbeatState;
 bool SendCAMiscInfo(IRPClient* rpClient, ICAResponseGen* respGen, ServerResponse** response);
 bool GenerateUAStatusAndSendToCS(ICAResponseGen* respGen, IRPClient* rpClient);
 void RpHeartbeatFollowUp(IRPClient* rpClient, ICAResponseGen* respGen, HeartbeatState* state);
+// The reduced-heartbeat counter's maximum as the support library gives it
+// now, or the last one read when it cannot; kept in the state.
+uint32_t ReducedHeartbeatMaxCount(HeartbeatState* state);
 // Leases the pending records of lists 14 and 15 and queues a copy of each for
 // the task performers.
 void RequeuePendingTasks();

@@ -62,11 +62,21 @@ bool WaitForStop(platform::Event* stopEvent, uint32_t ms) {
   return platform::GetClock().WaitAny(handles, ms) == 0;
 }
 
-// A re-initialisation replaces the RP client object; clean-up must release
-// the current one, not the one it handed to the thread.
-void PublishRpClient(IRPClient* previous, IRPClient* current) {
-  CoreState& core = GetCoreState();
-  if (core.rpClient == previous) core.rpClient = current;
+// A re-initialisation replaces the RP client object. The old one leaves the
+// shared slot before it is destroyed (waiting for any other thread still
+// using it), and the new one takes its place, so that clean-up releases the
+// current object and no other thread ever reaches a freed one.
+bool ReInitialiseSharedRpClient(IRPClient** rpClient) {
+  RpClientSlot& slot = GetCoreState().rpClient;
+  const bool shared = slot.Withdraw(*rpClient);
+  const bool reinitialised = ReInitialiseCommunicationObjects(rpClient);
+  if (shared) slot.Exchange(*rpClient);
+  return reinitialised;
+}
+
+// Posts bits this thread took but did not act on back to itself.
+void KeepPassiveBits(uint32_t bits) {
+  if (bits != 0) RpUpdateThreadPassiveNotification(&bits, false);
 }
 
 // Releases the cycle's response generator on every path that ends a cycle.
@@ -109,8 +119,11 @@ CycleEnd RunHeartbeatCycle(IRPClient* rpClient, HeartbeatState* state) {
   try {
     const RegistrationOutcome outcome = RpRegistrationStep(rpClient, respGen.get(), state);
     if (outcome == RegistrationOutcome::kEndThread) return CycleEnd::kUninstalled;
-    if (outcome == RegistrationOutcome::kHeartbeat && RpHeartbeatStep(rpClient, respGen.get(), state) &&
-        state->regStatus == kRegisteredStatus) {
+    // Once a stop is asked for, no further exchange starts: the follow-up
+    // work alone may take several transport time-outs.
+    if (outcome == RegistrationOutcome::kHeartbeat && !HeartbeatStopRequested() &&
+        RpHeartbeatStep(rpClient, respGen.get(), state) && state->regStatus == kRegisteredStatus &&
+        !HeartbeatStopRequested()) {
       RpHeartbeatFollowUp(rpClient, respGen.get(), state);
     }
   } catch (...) {
@@ -124,8 +137,11 @@ enum class PassiveResult { kGoOn, kRestartIteration, kStop, kEndThread };
 
 // Acts on the notification bits other threads left for this thread.
 PassiveResult HandlePassiveNotifications(IRPClient** rpClient, platform::Event* stopEvent, HeartbeatState* state) {
+  constexpr uint32_t kHandled = CA_THREAD_PASSIVE_NOTIFICATION_CLIENT_UNREGISTER |
+                                CA_THREAD_PASSIVE_NOTIFICATION_REACTIVATE_CLIENT |
+                                CA_THREAD_PASSIVE_NOTIFICATION_HEARTBEAT_INTERVAL_CHANGED;
   uint32_t bits = 0;
-  if (!RpGetThreadPassiveNotification(&bits)) {
+  if (!RpTakeThreadPassiveNotification(kHandled, &bits)) {
     AGLOG_AS("RpClientHeartbeatThread", AG_LOG_FAILURE, "RpGetThreadPassiveNotification failed");
     return PassiveResult::kGoOn;
   }
@@ -140,22 +156,19 @@ PassiveResult HandlePassiveNotifications(IRPClient** rpClient, platform::Event* 
       AGLOG_AS("RpClientHeartbeatThread", AG_LOG_FAILURE, "SetClientBlobData failed for DB_ID_CLIENT_REG_START_DATE");
     }
     state->timers.RestartRegistration();
-    const uint32_t bit = CA_THREAD_PASSIVE_NOTIFICATION_CLIENT_UNREGISTER;
-    RpUpdateThreadPassiveNotification(&bit, true);
   }
   if (bits & CA_THREAD_PASSIVE_NOTIFICATION_REACTIVATE_CLIENT) {
     AGLOG_AS("RpClientHeartbeatThread", AG_LOG_PROGRESS, "Passive notification: client reactivate");
-    IRPClient* previous = *rpClient;
-    const bool reinitialised = ReInitialiseCommunicationObjects(rpClient);
-    PublishRpClient(previous, *rpClient);
-    if (reinitialised) {
-      const uint32_t bit = CA_THREAD_PASSIVE_NOTIFICATION_REACTIVATE_CLIENT;
-      RpUpdateThreadPassiveNotification(&bit, true);
+    // The interval change, if any, is acted on in the next pass.
+    const uint32_t later = bits & CA_THREAD_PASSIVE_NOTIFICATION_HEARTBEAT_INTERVAL_CHANGED;
+    if (ReInitialiseSharedRpClient(rpClient)) {
+      KeepPassiveBits(later);
       return PassiveResult::kRestartIteration;
     }
     AGLOG_AS("RpClientHeartbeatThread", AG_LOG_FAILURE, "ReInitialiseCommunicationObjects() failed.");
     // Without a usable RP client object no cycle runs; the bit stays set and
     // the next attempt comes after the same pause as the initial retries.
+    KeepPassiveBits(later | CA_THREAD_PASSIVE_NOTIFICATION_REACTIVATE_CLIENT);
     if (WaitForStop(stopEvent, kRpInitRetryMs)) {
       AGLOG_AS("RpClientHeartbeatThread", AG_LOG_PROGRESS, "Stop event fired! Breaking off from the loop...");
       return PassiveResult::kStop;
@@ -177,8 +190,6 @@ PassiveResult HandlePassiveNotifications(IRPClient** rpClient, platform::Event* 
       }
       state->timers.heartbeatInterval = state->lastReadInterval;
     }
-    const uint32_t bit = CA_THREAD_PASSIVE_NOTIFICATION_HEARTBEAT_INTERVAL_CHANGED;
-    RpUpdateThreadPassiveNotification(&bit, true);
   }
   return PassiveResult::kGoOn;
 }
@@ -248,7 +259,11 @@ uint32_t RpClientHeartbeatThread(std::unique_ptr<HeartbeatThreadParam> param) {
   if (!CheckAndSendAfterMinorRebootNotification(rpClient)) {
     AGLOG(AG_LOG_FAILURE, "CheckAndSendAfterMinorRebootNotification failed");
   }
-  if (!StartRpTaskPerformerThreadPool()) AGLOG(AG_LOG_FAILURE, "StartRpTaskPerformerThreadPool() failed.");
+  // Clean-up may have closed the pool while this thread was setting up; a
+  // closed pool stays stopped.
+  if (!StartRpTaskPerformerThreadPool(PoolStart::kUnlessClosed)) {
+    AGLOG(AG_LOG_FAILURE, "StartRpTaskPerformerThreadPool() failed.");
+  }
 
   InitialiseTimers(interval, onPrem, &state);
   CheckImmediateAvInstallation();

@@ -82,6 +82,18 @@ bool RpGetThreadPassiveNotification(uint32_t* bits) {
   return found;
 }
 
+bool RpTakeThreadPassiveNotification(uint32_t mask, uint32_t* bits) {
+  if (bits == nullptr) {
+    AGLOG(AG_LOG_FAILURE, "Invalid input to function.");
+    return false;
+  }
+  *bits = 0;
+  return WithCurrentThreadEntry([mask, bits](PassiveEntry& entry) {
+    *bits = entry.bits & mask;
+    entry.bits &= ~mask;
+  });
+}
+
 bool RpGetThreadContext(void** context) {
   AGLOG(AG_LOG_VERBOSE, "Entry.");
   if (context == nullptr) {

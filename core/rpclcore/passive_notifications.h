@@ -10,6 +10,11 @@ inline constexpr uint32_t CA_THREAD_PASSIVE_NOTIFICATION_REACTIVATE_CLIENT = 4;
 
 bool RpRegisterThreadForPassiveNotification(void* context);
 bool RpGetThreadPassiveNotification(uint32_t* bits);
+// Reads the calling thread's bits of `mask` and clears them in the same step,
+// so a bit posted while the thread acts on the last one stays set for its
+// next look. A thread that cannot finish acting on a bit posts it to itself
+// again (RpUpdateThreadPassiveNotification with clear false).
+bool RpTakeThreadPassiveNotification(uint32_t mask, uint32_t* bits);
 bool RpGetThreadContext(void** context);
 bool RpUpdateThreadPassiveNotification(const uint32_t* value, bool clear);
 bool RpUpdatePassiveNotificationForAllThreads(const uint32_t* value, bool clear);

@@ -42,6 +42,7 @@ struct PoolState {
   std::vector<std::unique_ptr<platform::Thread>> threads;  // guarded by mutex
   uint32_t size = 0;                                       // guarded by mutex
   bool started = false;                                    // guarded by mutex
+  bool closed = false;                                     // guarded by mutex
 };
 
 PoolState& Pool() {
@@ -83,8 +84,20 @@ void FinishResponse(IRPClient* rpClient, ServerResponse* response) {
 // What one performer thread keeps between tasks.
 struct PerformerContext {
   IRPClient* rpClient = nullptr;
+  bool ready = false;                    // rpClient is made and initialised
   uint32_t installNotificationFlag = 0;  // the thread's copy of store id 74
 };
+
+// Makes the thread's RP object, dropping what a failed earlier try left.
+bool MakeRpObject(PerformerContext* ctx) {
+  if (ctx->rpClient != nullptr) {
+    DeInitAndDestroyRpObject(ctx->rpClient);
+    ctx->rpClient = nullptr;
+  }
+  ctx->ready = CreateAndInitializeRpObject(&ctx->rpClient, false);
+  if (!ctx->ready) AGLOG(AG_LOG_FAILURE, "RP object creation failed.");
+  return ctx->ready;
+}
 
 void PerformUninstallClient(PerformerContext* ctx, uint64_t argument) {
   AGLOG(AG_LOG_PROGRESS, "CS TASK: Uninstall client");
@@ -352,11 +365,10 @@ uint32_t RpTaskPerformerThread(CTaskQueue* queue) {
   }
   PerformerContext ctx;
   AGLOG(AG_LOG_PROGRESS, "Creating RP object...");
-  if (!CreateAndInitializeRpObject(&ctx.rpClient, false)) {
-    AGLOG(AG_LOG_FAILURE, "RP object creation failed.");
-    if (ctx.rpClient != nullptr) DeInitAndDestroyRpObject(ctx.rpClient);
-    return 1;
-  }
+  // A thread that could not make its object stays and tries again with the
+  // next task: a pool whose performers all ended would take tasks nobody
+  // performs until the next stop.
+  MakeRpObject(&ctx);
   bool registered = RpRegisterThreadForPassiveNotification(ctx.rpClient);
   if (!registered) AGLOG(AG_LOG_FAILURE, "RpRegisterThreadForPassiveNotification() failed.");
   AGLOG(AG_LOG_PROGRESS, "Entering thread pool loop...");
@@ -368,25 +380,29 @@ uint32_t RpTaskPerformerThread(CTaskQueue* queue) {
     if (!queue->waitAndRemove(&entry)) break;
 
     if (registered) {
+      const uint32_t reactivate = CA_THREAD_PASSIVE_NOTIFICATION_REACTIVATE_CLIENT;
       uint32_t bits = 0;
-      if (!RpGetThreadPassiveNotification(&bits)) AGLOG(AG_LOG_FAILURE, "RpGetThreadPassiveNotification() failed.");
-      if ((bits & CA_THREAD_PASSIVE_NOTIFICATION_REACTIVATE_CLIENT) != 0) {
+      if (!RpTakeThreadPassiveNotification(reactivate, &bits)) {
+        AGLOG(AG_LOG_FAILURE, "RpGetThreadPassiveNotification() failed.");
+      }
+      if (bits != 0) {
         AGLOG(AG_LOG_PROGRESS, "Passive notification: client reactivate");
-        if (!ReInitialiseCommunicationObjects(&ctx.rpClient)) {
+        ctx.ready = ReInitialiseCommunicationObjects(&ctx.rpClient);
+        if (!ctx.ready) {
           AGLOG(AG_LOG_FAILURE, "ReInitialiseCommunicationObjects() failed.");
+          RpUpdateThreadPassiveNotification(&reactivate, false);
           ReleaseUnperformedTask(entry);
           continue;
         }
-        const uint32_t reactivate = CA_THREAD_PASSIVE_NOTIFICATION_REACTIVATE_CLIENT;
-        RpUpdateThreadPassiveNotification(&reactivate, true);
       }
     } else {
       registered = RpRegisterThreadForPassiveNotification(ctx.rpClient);
       if (!registered) AGLOG(AG_LOG_FAILURE, "RpRegisterThreadForPassiveNotification() failed.");
     }
 
-    if (ctx.rpClient == nullptr) {
-      // A failed rebuild left the thread without an object to send with.
+    if (!ctx.ready && !MakeRpObject(&ctx)) {
+      // Still no object to send with: the task goes back (its stored record
+      // is sent by a later heartbeat).
       ReleaseUnperformedTask(entry);
       continue;
     }
@@ -396,15 +412,23 @@ uint32_t RpTaskPerformerThread(CTaskQueue* queue) {
 
   AGLOG(AG_LOG_PROGRESS, "WaitAndRemove() failed. Breaking off from thread pool loop...");
   AGLOG(AG_LOG_PROGRESS, "Out of RP thread pool loop...");
-  if (!DeInitAndDestroyRpObject(ctx.rpClient)) AGLOG(AG_LOG_FAILURE, "DeInitAndDestroyRpObject() failed.");
+  if (ctx.rpClient != nullptr && !DeInitAndDestroyRpObject(ctx.rpClient)) {
+    AGLOG(AG_LOG_FAILURE, "DeInitAndDestroyRpObject() failed.");
+  }
   AGLOG(AG_LOG_PROGRESS, "Exit.");
   return 0;
 }
 
-bool StartRpTaskPerformerThreadPool() {
+bool StartRpTaskPerformerThreadPool(PoolStart how) {
   AGLOG(AG_LOG_PROGRESS, "Entry.");
   PoolState& pool = Pool();
   std::lock_guard<std::mutex> lock(pool.mutex);
+  if (how == PoolStart::kOpen) {
+    pool.closed = false;
+  } else if (pool.closed) {
+    AGLOG(AG_LOG_PROGRESS, "Task performer thread pool closed by clean-up. Not starting.");
+    return false;
+  }
   if (pool.started || g_pRpTaskQ.load() != nullptr) {
     AGLOG(AG_LOG_PROGRESS, "Task performer thread pool ALREADY STARTED!!");
     return true;
@@ -436,10 +460,11 @@ bool StartRpTaskPerformerThreadPool() {
   return true;
 }
 
-bool StopRpTaskPerformerThreadPool() {
+bool StopRpTaskPerformerThreadPool(PoolStop how) {
   AGLOG(AG_LOG_PROGRESS, "Entry.");
   PoolState& pool = Pool();
   std::lock_guard<std::mutex> lock(pool.mutex);
+  if (how == PoolStop::kClose) pool.closed = true;
   if (!pool.started || g_pRpTaskQ.load() == nullptr || pool.size == 0) {
     AGLOG(AG_LOG_PROGRESS, "Task performer thread pool ALREADY STOPPED!!");
     return true;

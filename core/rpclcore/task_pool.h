@@ -2,7 +2,8 @@
 //
 // Start and stop are called from start-up, the heartbeat thread and clean-up;
 // appends come from any thread. Each performer thread owns an RP client
-// object of its own for its whole life. A task whose argument is a heap block
+// object of its own for its whole life; one it could not make is tried again
+// with the next task, and a task taken meanwhile is handed back. A task whose argument is a heap block
 // (tasks 6, 14 and 15) hands the block to the queue on a successful append
 // and to the performer on removal; a block still queued when the pool stops
 // is released by the stop (and its pending-record lease returned).
@@ -34,6 +35,11 @@ bool AddTaskInQ(CTaskQueue* queue, uint32_t argument, uint8_t taskId);
 // Appends a task whose argument is a heap block (malloc) owned by the task.
 // On failure the block stays with the caller.
 bool AddTaskWithBlockInQ(CTaskQueue* queue, uint8_t taskId, void* block);
-bool StartRpTaskPerformerThreadPool();
-bool StopRpTaskPerformerThreadPool();
+// Start-up opens the pool; the heartbeat thread's own start, which may come
+// after clean-up already stopped the pool, starts it only while it is open.
+enum class PoolStart { kOpen, kUnlessClosed };
+// Clean-up closes the pool: no start but start-up's starts it again.
+enum class PoolStop { kKeepOpen, kClose };
+bool StartRpTaskPerformerThreadPool(PoolStart how = PoolStart::kOpen);
+bool StopRpTaskPerformerThreadPool(PoolStop how = PoolStop::kKeepOpen);
 uint32_t RpTaskPerformerThread(CTaskQueue* queue);

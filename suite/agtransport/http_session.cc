@@ -2,10 +2,15 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "suite/agtransport/limits.h"
+#include "suite/agtransport/transfer_limit.h"
 
 namespace agtransport {
 namespace {
@@ -14,6 +19,10 @@ void EnsureCurlInitialised() {
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
+
+// Longest wait for socket activity without a transfer limit; libcurl's own
+// time-outs are checked at least this often.
+constexpr int kMaxWaitMs = 1000;
 
 struct HeaderListDeleter {
   void operator()(curl_slist* list) const { curl_slist_free_all(list); }
@@ -36,20 +45,67 @@ size_t WriteBody(char* data, size_t size, size_t count, void* context) {
   return bytes;
 }
 
+// Runs the prepared easy handle on `multi` to its end or to the transfer
+// limit; `limited` tells which.
+CURLcode Perform(CURLM* multi, CURL* handle, bool* limited) {
+  *limited = false;
+  if (curl_multi_add_handle(multi, handle) != CURLM_OK) return CURLE_FAILED_INIT;
+  CURLcode code = CURLE_OK;
+  for (;;) {
+    const std::optional<TransferClock::time_point> deadline = TransferDeadline();
+    const auto now = TransferClock::now();
+    if (deadline && *deadline <= now) {
+      *limited = true;
+      code = CURLE_ABORTED_BY_CALLBACK;
+      break;
+    }
+    int running = 0;
+    if (curl_multi_perform(multi, &running) != CURLM_OK) {
+      code = CURLE_FAILED_INIT;
+      break;
+    }
+    if (running == 0) {
+      int left = 0;
+      CURLMsg* message = curl_multi_info_read(multi, &left);
+      code = message != nullptr && message->msg == CURLMSG_DONE ? message->data.result : CURLE_FAILED_INIT;
+      break;
+    }
+    // libcurl's own time-outs still apply; this wait only needs to end by the
+    // deadline or when a new limit wakes it.
+    int waitMs = kMaxWaitMs;
+    if (deadline) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - now).count() + 1;
+      waitMs = static_cast<int>(std::min<int64_t>(left, kMaxWaitMs));
+    }
+    if (curl_multi_poll(multi, nullptr, 0, waitMs, nullptr) != CURLM_OK) {
+      code = CURLE_FAILED_INIT;
+      break;
+    }
+  }
+  curl_multi_remove_handle(multi, handle);
+  return code;
+}
+
 }  // namespace
 
 HttpSession::HttpSession() {
   EnsureCurlInitialised();
   handle_ = curl_easy_init();
+  multi_ = curl_multi_init();
+  if (multi_ != nullptr) RegisterTransferWaiter(multi_);
 }
 
 HttpSession::~HttpSession() {
+  if (multi_ != nullptr) {
+    UnregisterTransferWaiter(multi_);
+    curl_multi_cleanup(multi_);
+  }
   if (handle_ != nullptr) curl_easy_cleanup(handle_);
 }
 
 HttpResult HttpSession::Post(const HttpRequest& request) {
   HttpResult result;
-  if (handle_ == nullptr) {
+  if (!valid()) {
     result.error = "no libcurl handle";
     return result;
   }
@@ -100,12 +156,15 @@ HttpResult HttpSession::Post(const HttpRequest& request) {
     curl_easy_setopt(handle_, CURLOPT_PROXY, "");
   }
 
-  const CURLcode code = curl_easy_perform(handle_);
+  bool limited = false;
+  const CURLcode code = Perform(multi_, handle_, &limited);
   // The buffers above die with this call; the handle must not keep them.
   curl_easy_setopt(handle_, CURLOPT_ERRORBUFFER, nullptr);
   curl_easy_setopt(handle_, CURLOPT_HTTPHEADER, nullptr);
   if (code != CURLE_OK) {
-    if (sink.too_large) {
+    if (limited) {
+      result.error = "transfer ended by the agent's stop";
+    } else if (sink.too_large) {
       result.error = "response body is larger than " + std::to_string(kMaxResponseBytes) + " bytes";
     } else {
       result.error = std::string(curl_easy_strerror(code)) + (error_text[0] != '\0' ? ": " : "") + error_text;

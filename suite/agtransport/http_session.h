@@ -2,9 +2,11 @@
 // keeps its connection to the server open between requests.
 //
 // Owned by one RP client and used by one thread at a time (the owner's).
-// Every request is bounded: a connect time-out, a total time-out and a cap on
-// the response body, so that a dead, slow or hostile server fails the call
-// instead of holding the agent's thread.
+// Every request is bounded: a connect time-out, a total time-out, the
+// process-wide transfer limit (transfer_limit.h) and a cap on the response
+// body, so that a dead, slow or hostile server fails the call instead of
+// holding the agent's thread. The easy handle runs on a multi handle of its
+// own, whose wait a new transfer limit interrupts.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +17,7 @@
 #include "suite/agtransport/support_environment.h"
 
 using CURL = void;
+using CURLM = void;
 
 namespace agtransport {
 
@@ -42,11 +45,12 @@ class HttpSession {
   HttpSession(const HttpSession&) = delete;
   HttpSession& operator=(const HttpSession&) = delete;
 
-  [[nodiscard]] bool valid() const { return handle_ != nullptr; }
+  [[nodiscard]] bool valid() const { return handle_ != nullptr && multi_ != nullptr; }
   [[nodiscard]] HttpResult Post(const HttpRequest& request);
 
  private:
   CURL* handle_;
+  CURLM* multi_;
 };
 
 }  // namespace agtransport

@@ -1,6 +1,6 @@
 // Reliability end to end: acknowledgements that cannot reach the server are
-// kept and delivered later, also across a SIGKILL of the agent, and the agent
-// starts and stops cleanly again and again.
+// kept and delivered later, also across a SIGKILL of the agent (at least
+// once), and the agent starts and stops cleanly again and again.
 #include <gtest/gtest.h>
 
 #include "tests/e2e/e2e_harness.h"
@@ -49,7 +49,11 @@ TEST(Reliability, AcknowledgementRefusedByTheServerIsStoredAndDeliveredLater) {
   EXPECT_EQ(SuccessfulAcks(agent, "e2e-late-ack"), 1u);
 }
 
-TEST(Reliability, PendingAcknowledgementsSurviveAKilledAgentAndArriveExactlyOnce) {
+// Across a kill the guarantee is at least once: no record is lost, and a
+// record arrives twice only when its send was in flight at the kill (the
+// server had taken it, or it had been stored again, but the old copy was not
+// yet deleted). The two task performers have at most two sends in flight.
+TEST(Reliability, PendingAcknowledgementsSurviveAKilledAgentAndArriveAtLeastOnce) {
   AgentFixture agent;
   ASSERT_TRUE(agent.StartSimulator());
   ASSERT_TRUE(agent.StartAgent());
@@ -75,7 +79,15 @@ TEST(Reliability, PendingAcknowledgementsSurviveAKilledAgentAndArriveExactlyOnce
   // Once confirmed, a record is never sent again: let a few more cycles pass.
   const size_t acks_now = agent.JournalEntries("ack").size();
   WaitFor([&] { return agent.JournalEntries("clientdata").size() > acks_now + 6; }, seconds(30));
-  for (const std::string& guid : guids) EXPECT_EQ(SuccessfulAcks(agent, guid), 1u) << guid;
+  constexpr size_t kSendsInFlightAtMost = 2;
+  size_t duplicated = 0;
+  for (const std::string& guid : guids) {
+    const size_t arrived = SuccessfulAcks(agent, guid);
+    EXPECT_GE(arrived, 1u) << guid;
+    EXPECT_LE(arrived, 2u) << guid;
+    if (arrived == 2) ++duplicated;
+  }
+  EXPECT_LE(duplicated, kSendsInFlightAtMost);
   EXPECT_EQ(agent.StopAgent(), 0);
 }
 

@@ -12,6 +12,7 @@
 
 #include "core/rpclcore/task_pool.h"
 #include "core/siblings/client_store.h"
+#include "tests/unit/heartbeat/gate_clock.h"
 #include "tests/unit/heartbeat/heartbeat_test_env.h"
 
 namespace {
@@ -21,44 +22,6 @@ using ::testing::DoAll;
 using ::testing::Invoke;
 using ::testing::Return;
 using ::testing::SetArgPointee;
-
-constexpr uint32_t kHeartbeatPauseMs = 10000;
-
-// A clock on which time never passes by itself: a zero wait polls, any other
-// wait lasts until one of its handles is signalled. The test learns of each
-// wait the thread enters, so it acts exactly while the thread waits.
-class GateClock final : public platform::Clock {
- public:
-  int64_t NowSeconds() override { return 1'700'000'000; }
-  int64_t NowMilliseconds() override { return NowSeconds() * 1000; }
-  void SleepMs(uint32_t) override {}
-  int WaitAny(std::span<platform::Waitable* const> handles, uint32_t timeout_ms) override {
-    // The heartbeat's ten-second pause passes at once; it is not one of the
-    // waits the tests step through.
-    if (timeout_ms == kHeartbeatPauseMs) return platform::kWaitTimeout;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      waits_.push_back(timeout_ms);
-    }
-    entered_.notify_all();
-    return platform::WaitAnyRealTime(handles, timeout_ms == 0 ? 0 : platform::kInfinite);
-  }
-  // Blocks until the thread has entered `count` waits; false after a generous
-  // safety limit so that a broken thread fails the test instead of hanging it.
-  bool AwaitWaits(size_t count) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return entered_.wait_for(lock, std::chrono::seconds(30), [&] { return waits_.size() >= count; });
-  }
-  std::vector<uint32_t> Waits() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return waits_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable entered_;
-  std::vector<uint32_t> waits_;
-};
 
 const char* kTenant = R"({"tenantId":"T-1","locale":"en-US","csUrl":"cs.example.test","csAppNm":"app",
   "csSrvCl":"cl","csSrvRp":"rp","csSrvNe":"ne","csSrvPo":"po","csSrvGn":"gn","csPrtNo":443,

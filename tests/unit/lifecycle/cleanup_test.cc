@@ -25,7 +25,7 @@ class CleanUpTest : public ::testing::Test {
 
 TEST_F(CleanUpTest, StepsRunInOrderAndReleaseEverything) {
   ASSERT_EQ(StartUpForTest(), 1) << env.log.Dump();
-  IRPClient* rpClient = GetCoreState().rpClient;
+  IRPClient* rpClient = GetCoreState().rpClient.Peek();
   ASSERT_NE(rpClient, nullptr);
   {
     InSequence order;
@@ -58,18 +58,18 @@ TEST_F(CleanUpTest, StepsRunInOrderAndReleaseEverything) {
   EXPECT_LT(env.IndexOf("CaAvInstallStatusThread", "Exit"),
             env.IndexOf(kCleanUp, "StopAvMessageHandlerThread() executed successfuly."));
   EXPECT_EQ(env.FreeCount(rpClient), 1u);
-  EXPECT_EQ(GetCoreState().rpClient, nullptr);
+  EXPECT_EQ(GetCoreState().rpClient.Peek(), nullptr);
   EXPECT_EQ(GetCoreState().cleanupEvent, nullptr);
   EXPECT_EQ(GetCoreState().installStatusThread, nullptr);
 }
 
 TEST_F(CleanUpTest, InPlaceInstallerKeepsTheConnectionRunning) {
   ASSERT_EQ(StartUpForTest(), 1);
-  IRPClient* rpClient = GetCoreState().rpClient;
+  IRPClient* rpClient = GetCoreState().rpClient.Peek();
   EXPECT_CALL(env.preinst, PreInstallCleanUpCheck()).WillOnce(Return(1));
   ASSERT_EQ(CleanUpForTest(), 1);
   EXPECT_EQ(env.FreeCount(rpClient), 0u);
-  EXPECT_EQ(GetCoreState().rpClient, rpClient);
+  EXPECT_EQ(GetCoreState().rpClient.Peek(), rpClient);
   EXPECT_NE(GetRpTaskQueue(), nullptr);
   // The environment stops pool and heartbeat thread when it goes.
 }
@@ -99,7 +99,7 @@ TEST_F(CleanUpTest, TheCoreStartsAndStopsFiftyTimesInTheSameProcess) {
     ASSERT_EQ(CleanUpForTest(), 1);
     EXPECT_TRUE(env.Logged(kCleanUp, "Exit"));
   }
-  EXPECT_EQ(GetCoreState().rpClient, nullptr);
+  EXPECT_EQ(GetCoreState().rpClient.Peek(), nullptr);
 }
 
 }  // namespace

@@ -70,10 +70,7 @@ class LifecycleEnv : public MessagingEnv {
     // clean-up told to keep the connection keeps pool and heartbeat) is
     // stopped before the fakes it uses go away.
     StopRpTaskPerformerThreadPool();
-    if (IRPClient* left = GetCoreState().rpClient) {
-      StopClientHeartBeatThread(left);
-      GetCoreState().rpClient = nullptr;
-    }
+    StopClientHeartBeatThread(GetCoreState().rpClient.Exchange(nullptr));
     platform::SetMachineRoot(previousMachineRoot_);
     std::error_code ignored;
     std::filesystem::remove_all(machine_, ignored);

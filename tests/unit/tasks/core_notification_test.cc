@@ -24,7 +24,7 @@ namespace {
 class CoreNotificationTest : public PoolTest {
  protected:
   CoreNotificationTest() : scopedClock(&clock) {}
-  ~CoreNotificationTest() override { GetCoreState().rpClient = nullptr; }
+  ~CoreNotificationTest() override { GetCoreState().rpClient.Exchange(nullptr); }
 
   platform::ManualClock clock{1'700'000'000};
   platform::ScopedClock scopedClock;
@@ -90,7 +90,7 @@ TEST_F(CoreNotificationTest, ForceSyncWithoutHeartbeatThreadFails) {
 }
 
 TEST_F(CoreNotificationTest, OtpStatus13SendsEmptyOtp) {
-  GetCoreState().rpClient = &env.rpClient;
+  GetCoreState().rpClient.Exchange(&env.rpClient);
   EXPECT_CALL(env.rpClient,
               SendNotification(29, 144, ::testing::StrEq("{\"cdt\":1700000000000,\"otp\":\"\",\"scd\":0}\n"), _))
       .WillOnce(Return(1));
@@ -99,7 +99,7 @@ TEST_F(CoreNotificationTest, OtpStatus13SendsEmptyOtp) {
 }
 
 TEST_F(CoreNotificationTest, OtpStatus14WithoutStoredOtpSendsNothing) {
-  GetCoreState().rpClient = &env.rpClient;
+  GetCoreState().rpClient.Exchange(&env.rpClient);
   EXPECT_CALL(env.rpClient, SendNotification(_, _, _, _)).Times(0);
   EXPECT_EQ(NotifyClientCoreForRpTask(CA_NOTIFY_EVENT_ID_OTP_STATUS, 14), 1);
   EXPECT_TRUE(env.log.Contains("OTP is empty"));
@@ -132,7 +132,7 @@ TEST_F(CoreNotificationTest, OtpUnknownStatusSendsMinusOneWithStoredOtp) {
     ASSERT_EQ(key.WriteString(u"Path", *platform::Utf8ToUtf16(product)), 0u);
   }
   std::ofstream(product + "dcotp.ini") << "OTP 0123456789=";
-  GetCoreState().rpClient = &env.rpClient;
+  GetCoreState().rpClient.Exchange(&env.rpClient);
   EXPECT_CALL(env.rpClient, SendNotification(29, 144, ::testing::HasSubstr("\"otp\":\"0123456789\",\"scd\":-1"), _))
       .WillOnce(Return(1));
   EXPECT_EQ(NotifyClientCoreForRpTask(CA_NOTIFY_EVENT_ID_OTP_STATUS, 99), 1);

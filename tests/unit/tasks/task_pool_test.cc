@@ -30,11 +30,12 @@ TEST_F(PoolTest, StartTwiceStopTwiceAndBothThreadsLeave) {
   EXPECT_TRUE(env.log.Contains("Task performer thread pool ALREADY STOPPED!!"));
 }
 
-TEST_F(PoolTest, PerformerWithoutRpObjectEndsAtOnce) {
+TEST_F(PoolTest, PerformerWithoutRpObjectStaysUntilTheQueueShutsDown) {
   EXPECT_CALL(env.transport, CreateCSClientObject(_, _)).WillRepeatedly(Return(0));
   CTaskQueue queue;
   ASSERT_TRUE(queue.create(4));
-  EXPECT_EQ(RpTaskPerformerThread(&queue), 1u);
+  ASSERT_TRUE(queue.shutdown());
+  EXPECT_EQ(RpTaskPerformerThread(&queue), 0u);
   EXPECT_TRUE(env.log.Contains("RP object creation failed."));
   EXPECT_EQ(RpTaskPerformerThread(nullptr), 1u);
 }
