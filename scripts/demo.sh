@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh
 echo "Building (first time takes a few minutes)..."
 cmake -S . -B out/normal -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-ninja -C out/normal -j "${AG_JOBS:-2}" agentsvc cssim agtenant agevent agcore agdevid >/dev/null
+ninja -C out/normal -j "${AG_JOBS:-2}" agentsvc cssim agtenant agevent agcore agdevid agbldn >/dev/null
 
 bin=$PWD/out/normal/bin
 demo=$(mktemp -d /tmp/agcore-demo.XXXXXX)
@@ -55,7 +55,8 @@ JSON
 "$bin/agtenant" encode "$demo/tenant.json" "$root/clagnt.dat"
 
 say "Starting the management-server simulator on 127.0.0.1:$port"
-"$bin/cssim" --listen "127.0.0.1:$port" --journal "$journal" >"$demo/cssim.out" 2>&1 &
+echo '{"product":"protection product stand-in","version":"5.2"}' >"$demo/build.exe"
+"$bin/cssim" --listen "127.0.0.1:$port" --journal "$journal" --av-build "$demo/build.exe" >"$demo/cssim.out" 2>&1 &
 sim_pid=$!
 wait_for "the simulator" 10 curl -fsS "$admin/health"
 
@@ -69,6 +70,16 @@ say "Enrolment: the agent registered with the server as client $guid"
 
 wait_for "heartbeats" 30 heartbeats_above 1
 say "Heartbeats: the server has received $(count_heartbeats) heartbeats from the agent"
+
+say "Installation: the server handed the agent two download locations for the protection product"
+wait_for "the installation" 60 test -f "$machine/opt/vornex/status.json" &&
+  say "agbldn downloaded the build from the simulator and installed the protection product in $machine/opt/vornex/"
+notification() { grep -F '"operation":"notification"' "$journal" | grep -F "\"dataId\":$1" | head -1 |
+                 sed 's/.*"payload":\({[^}]*}\).*/\1/'; }
+wait_for "the installation report" 60 journal_has '"operation":"notification"' '"dataId":114' &&
+  say "Installation reported: the server received the installation status (114): $(notification 114)"
+wait_for "the install notification" 60 journal_has '"operation":"notification"' '"dataId":139' &&
+  say "The server also received the one-time install notification (139): $(notification 139)"
 
 queue '{"client":"*","guid":"demo-os-query","command":{"cmd":{"id":49,"type":4,"data":{"query":"os"}}}}'
 say "Queued an OS-query command at the server; it travels with the next heartbeat..."
@@ -104,5 +115,6 @@ Where to look:
   agent log          $root/logs/agcore.log
   client data store  $root/data/agclient.db (SQLite)
   simulator journal  $journal
+  installer log      $root/temp/agbldn.log
   tenant file        $root/clagnt.dat (decode with: $bin/agtenant decode $root/clagnt.dat)
 EOF

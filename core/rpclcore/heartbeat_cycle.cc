@@ -110,7 +110,7 @@ void RequestDownloadLocationsIfDue(HeartbeatState* state, bool avInstalled) {
   if (!state->throttling || avInstalled || timers.getAvDwnldURLWait > 0) return;
   char url1[kDownloadUrlBufferSize] = {};
   char url2[kDownloadUrlBufferSize] = {};
-  if (GetUrlsforAVDownload(url1, url2, kDownloadUrlBufferSize) && url1[0] != '\0' && url2[0] != '\0') {
+  if (GetUrlsforAVDownload(url1, sizeof(url1), url2, sizeof(url2), nullptr) && url1[0] != '\0' && url2[0] != '\0') {
     AGLOG_AS("RpHeartbeatStep", AG_LOG_FAILURE, "AV Url's are (%s) (%s)", url1, url2);
     return;
   }

@@ -30,7 +30,6 @@ constexpr uint32_t kUAStatusDataId = 19;
 constexpr uint32_t kUAStatusRecordKind = 23;
 constexpr uint32_t kUAStatusDigestSlot = 23;
 constexpr uint32_t kAssetTagResetMode = 2;
-constexpr uint32_t kMinorUpgradeLocations = 1;
 constexpr uint32_t kUABuildLocations = 2;
 constexpr uint32_t kUABuildCommandId = 20;
 constexpr const char* kRoutine = "RpHeartbeatFollowUp";
@@ -114,13 +113,13 @@ void StartAvInstallation(HeartbeatState* state) {
   uint32_t buildKind = 0;
   if (upgradeType == 1) {
     AGLOG_AS(kRoutine, AG_LOG_PROGRESS, "Minor upgrade is pending");
-    GetBuildLocations(kMinorUpgradeLocations, url1, url2, kDownloadUrlBufferSize);
+    GetAVBuildUrls(kMinorUpgradeBuildKind, url1, sizeof(url1), url2, sizeof(url2));
     if (url1[0] == '\0') std::memcpy(url1, url2, sizeof(url1));
   } else {
     AGLOG_AS(kRoutine, AG_LOG_PROGRESS, "Going for full AV installation");
-    IsBuildAvailable(&buildKind);
+    buildKind = IsBuildAvailable();
     if (buildKind == 0) {
-      if (GetUrlsforAVDownload(url1, url2, kDownloadUrlBufferSize) && url1[0] != '\0' && url2[0] != '\0') {
+      if (GetUrlsforAVDownload(url1, sizeof(url1), url2, sizeof(url2), nullptr) && url1[0] != '\0' && url2[0] != '\0') {
         Throttle(state);
       } else {
         EndThrottling(state);
@@ -133,19 +132,6 @@ void StartAvInstallation(HeartbeatState* state) {
   if (!Siblings().preinst->AGPreInstInstall(url1, url2, buildKind)) {
     AGLOG_AS(kRoutine, AG_LOG_FAILURE, "AGPreInstInstall() failed");
   }
-}
-
-std::string BuildUABuildCommand(const char* location) {
-  Json::Value data(Json::objectValue);
-  data["uabld"] = location;
-  Json::Value cmd(Json::objectValue);
-  cmd["data"] = data;
-  cmd["type"] = 2;
-  cmd["context"] = 2;
-  cmd["id"] = Json::UInt(kUABuildCommandId);
-  Json::Value root(Json::objectValue);
-  root["cmd"] = cmd;
-  return Json::StyledWriter().write(root);
 }
 
 // An older unified agent (or a pending unified-agent upgrade) is replaced by
@@ -164,12 +150,12 @@ void CheckUAUpgrade(IRPClient* rpClient, ICAResponseGen* respGen, const Heartbea
   AGLOG_AS(kRoutine, AG_LOG_PROGRESS, "Old UA is present.");
   char url1[kDownloadUrlBufferSize] = {};
   char url2[kDownloadUrlBufferSize] = {};
-  GetBuildLocations(kUABuildLocations, url1, url2, kDownloadUrlBufferSize);
+  GetUABuildUrls(kUABuildLocations, url1, sizeof(url1), url2, sizeof(url2));
   AGLOG_AS(kRoutine, AG_LOG_PROGRESS, "szAvBuildUrl1 : (%s).", url1);
   AGLOG_AS(kRoutine, AG_LOG_PROGRESS, "szAvBuildUrl2 : (%s).", url2);
   std::string payload;
   try {
-    payload = BuildUABuildCommand(state.timers.onPrem ? url1 : url2);
+    GetUABuildCommandPayload(&payload, kUABuildCommandId, state.timers.onPrem ? url1 : url2);
   } catch (const std::exception&) {
     AGLOG_AS(kRoutine, AG_LOG_FAILURE, "STD::exception found in CheckUAUpgrade.");
     return;

@@ -63,7 +63,7 @@ void OnRegistrationAccepted() {
       if (path.size() + name.size() >= kPathUnits) {
         AGLOG_AS("RpRegistrationStep", AG_LOG_FAILURE, "StringCchCat failed");
       } else {
-        RecordMinorUpgradeInstallInfo(path + name);
+        WriteInstallationInfoForMinorInInststs(path + name);
       }
     }
   }
@@ -214,8 +214,7 @@ RegistrationOutcome RpRegistrationStep(IRPClient* rpClient, ICAResponseGen* resp
 }
 
 void CheckImmediateAvInstallation() {
-  uint32_t buildKind = 0;
-  IsBuildAvailable(&buildKind);
+  const uint32_t buildKind = IsBuildAvailable();
   uint32_t upgradeType = 0;
   Siblings().support->GetClientUpgradeType(&upgradeType);
   const bool installed = Siblings().preinst->AGPreInstIsAvInstalled() != 0;

@@ -108,12 +108,17 @@ std::string SystemLibraryPath(std::string_view name) { return SystemFolder() + s
 
 ShellStartResult ShellStart(const char* file, const char* /*verb: every verb opens*/, const char* parameters,
                             bool wait, bool /*show: no desktop*/, const char* folder) {
+  return StartProgram(file, SplitParameters(parameters), wait, folder);
+}
+
+ShellStartResult StartProgram(const char* file, const std::vector<std::string>& arguments, bool wait,
+                              const char* folder) {
   ShellStartResult result;
   if (file == nullptr || *file == '\0') {
     result.error = kErrorInvalidParameter;
     return result;
   }
-  std::vector<std::string> words = SplitParameters(parameters);
+  std::vector<std::string> words = arguments;
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(file));
   for (std::string& word : words) {

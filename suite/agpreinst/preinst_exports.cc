@@ -1,13 +1,17 @@
 // The exports of the pre-install library. The protection product counts as
-// installed when its folder exists; "installing" creates that folder and
-// "uninstalling" removes it, each recorded in the journal, which is all the
-// agent needs of a product it only reports on.
+// installed when its folder exists. Installing starts the build downloader
+// and installer `agbldn` (beside this library), which downloads the build,
+// lays out that folder and tells the agent through its named events;
+// uninstalling removes the folder. Each step is recorded in the journal.
 #include <agsuite/agpreinst.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <system_error>
+#include <vector>
 
+#include "platform/folders.h"
 #include "platform/process.h"
 #include "platform/utf.h"
 #include "preinst_journal.h"
@@ -25,16 +29,30 @@ bool FolderExists(const std::string& folder) {
   return std::filesystem::is_directory(folder, ec);
 }
 
+// Starts agbldn with the agent's folders and the two locations as separate
+// arguments: a location is never parsed by a shell or split into words.
+uint8_t StartBuildDownloader(const std::string& what, uint32_t buildKind, const char* pszUrl1, const char* pszUrl2) {
+  const std::string folder = agpreinst::LibraryFolder();
+  const std::string program = folder + kBuildDownloader;
+  const std::string described = what + " kind=" + std::to_string(buildKind) + " url1=\"" + OrEmpty(pszUrl1) +
+                                "\" url2=\"" + OrEmpty(pszUrl2) + "\" program=" + program;
+  std::error_code ec;
+  const std::optional<std::string> root = agpreinst::AgentRootFolder();
+  if (!std::filesystem::is_regular_file(program, ec) || !root) {
+    agpreinst::Record(described + (root ? " failed: not present" : " failed: no agent root"));
+    return 0;
+  }
+  const std::vector<std::string> arguments = {"--machine-root", platform::MachineRoot(), "--root", *root, "--kind",
+                                              std::to_string(buildKind), OrEmpty(pszUrl1), OrEmpty(pszUrl2)};
+  const platform::ShellStartResult result = platform::StartProgram(program.c_str(), arguments, false, folder.c_str());
+  agpreinst::Record(described + (result.ok ? std::string(" started") : " failed: error " + std::to_string(result.error)));
+  return result.ok ? 1 : 0;
+}
+
 }  // namespace
 
 uint8_t AGPreInstInstall(const char* pszUrl1, const char* pszUrl2, uint32_t buildKind) {
-  const std::string folder = agpreinst::ProductFolder();
-  std::error_code ec;
-  std::filesystem::create_directories(folder, ec);
-  const bool installed = FolderExists(folder);
-  agpreinst::Record("install kind=" + std::to_string(buildKind) + " url1=\"" + OrEmpty(pszUrl1) + "\" url2=\"" +
-                    OrEmpty(pszUrl2) + "\" folder=" + folder + (installed ? " done" : " failed: " + ec.message()));
-  return installed ? 1 : 0;
+  return StartBuildDownloader("install", buildKind, pszUrl1, pszUrl2);
 }
 
 uint8_t AGPreInstIsAvInstalled() { return FolderExists(agpreinst::ProductFolder()) ? 1 : 0; }
@@ -67,19 +85,7 @@ uint8_t AGPreInstGetAvInstallationPath(char16_t* buffer, uint32_t sizeUnits) {
 }
 
 uint8_t LaunchBuildDownloader(const char* pszUrl1, const char* pszUrl2) {
-  const std::string folder = agpreinst::LibraryFolder();
-  const std::string program = folder + kBuildDownloader;
-  const std::string parameters = "\"" + OrEmpty(pszUrl1) + "\" \"" + OrEmpty(pszUrl2) + "\"";
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(program, ec)) {
-    agpreinst::Record("launch " + program + " " + parameters + " failed: not present");
-    return 0;
-  }
-  const platform::ShellStartResult result =
-      platform::ShellStart(program.c_str(), "open", parameters.c_str(), false, false, folder.c_str());
-  agpreinst::Record("launch " + program + " " + parameters +
-                    (result.ok ? std::string(" started") : " failed: error " + std::to_string(result.error)));
-  return result.ok ? 1 : 0;
+  return StartBuildDownloader("launch", 0, pszUrl1, pszUrl2);
 }
 
 uint8_t PreInstallCleanUpCheck() {

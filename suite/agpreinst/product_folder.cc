@@ -37,13 +37,21 @@ std::string ProductFolder() {
   return platform::MachineRoot() + kDefaultProductSubfolder;
 }
 
-std::optional<std::string> AgentTempFolder() {
+namespace {
+
+std::optional<std::string> AgentFolder(uint8_t (*query)(char16_t*, uint32_t)) {
   char16_t buffer[kPathUnits] = {};
-  if (!GetClientAgentTempDir(buffer, kPathUnits)) return std::nullopt;
+  if (!query(buffer, kPathUnits)) return std::nullopt;
   auto utf8 = platform::Utf16ToUtf8(buffer);
   if (!utf8 || utf8->empty()) return std::nullopt;
   return WithTrailingSlash(*utf8);
 }
+
+}  // namespace
+
+std::optional<std::string> AgentTempFolder() { return AgentFolder(GetClientAgentTempDir); }
+
+std::optional<std::string> AgentRootFolder() { return AgentFolder(GetClientAgentRootDir); }
 
 std::string LibraryFolder() {
   Dl_info info{};

@@ -13,6 +13,8 @@ namespace agpreinst {
 [[nodiscard]] std::string ProductFolder();
 // The agent's temp folder (support library), with a trailing '/'.
 [[nodiscard]] std::optional<std::string> AgentTempFolder();
+// The agent's root folder (support library), with a trailing '/'.
+[[nodiscard]] std::optional<std::string> AgentRootFolder();
 // Folder this library was loaded from, with a trailing '/'.
 [[nodiscard]] std::string LibraryFolder();
 // True when `folder` lies strictly inside the machine root (never the root

@@ -162,11 +162,12 @@ AgentFixture::~AgentFixture() {
   }
 }
 
-bool AgentFixture::StartSimulator() {
+bool AgentFixture::StartSimulator(const std::vector<std::string>& extra) {
   const std::string listen = "127.0.0.1:" + std::to_string(port_);
-  if (!simulator_.Start({BinDir() + "/cssim", "--listen", listen, "--journal", journal_,
-                         "--heartbeat-interval", std::to_string(heartbeat_minutes_)},
-                        base_ + "/cssim.out")) {
+  std::vector<std::string> argv = {BinDir() + "/cssim", "--listen", listen, "--journal", journal_,
+                                   "--heartbeat-interval", std::to_string(heartbeat_minutes_)};
+  argv.insert(argv.end(), extra.begin(), extra.end());
+  if (!simulator_.Start(argv, base_ + "/cssim.out")) {
     return false;
   }
   return WaitFor([&] { return Admin("GET", "/admin/health").status == 200; }, std::chrono::seconds(10));

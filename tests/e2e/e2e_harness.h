@@ -51,7 +51,8 @@ class AgentFixture {
   explicit AgentFixture(int minute_ms = 600, int heartbeat_minutes = 1);
   ~AgentFixture();
 
-  bool StartSimulator();
+  // `extra` options are appended to the simulator's command line.
+  bool StartSimulator(const std::vector<std::string>& extra = {});
   bool StopSimulator();
   bool StartAgent();
   // SIGTERM, then the exit status of the host (-1 when it hung).
@@ -68,6 +69,8 @@ class AgentFixture {
   HttpResult Admin(const std::string& method, const std::string& path, const std::string& body = "") const;
 
   const std::string& root() const { return root_; }
+  const std::string& machine_root() const { return machine_root_; }
+  const std::string& base() const { return base_; }
   const std::string& journal_path() const { return journal_; }
   std::string AgentLog() const;
 

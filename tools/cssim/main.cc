@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tools/cssim/admin_api.h"
+#include "tools/cssim/build_host.h"
 #include "tools/cssim/journal.h"
 #include "tools/cssim/listener.h"
 #include "tools/cssim/options.h"
@@ -46,6 +47,14 @@ int main(int argc, char** argv) {
   behaviour.heartbeat_interval_minutes = options->heartbeat_interval_minutes;
   behaviour.relay_intervals = options->relay_intervals;
   behaviour.strict_enrolment = options->strict_enrolment;
+  cssim::BuildHost av_build;
+  if (!options->av_build.empty()) {
+    if (!av_build.Load(options->av_build, &error)) {
+      std::fprintf(stderr, "cssim: %s\n", error.c_str());
+      return 1;
+    }
+    behaviour.av_build = &av_build;
+  }
   cssim::ProtocolHandler protocol(state, journal, behaviour);
 
   std::vector<std::unique_ptr<cssim::Listener>> listeners;
@@ -65,6 +74,7 @@ int main(int argc, char** argv) {
       [&](httplib::Server& server) {
         protocol.Install(server, "direct");
         admin.Install(server);
+        if (behaviour.av_build != nullptr) av_build.Install(server);
       }));
   if (options->relay_listen) {
     listeners.push_back(std::make_unique<cssim::Listener>(
@@ -77,6 +87,8 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
+  av_build.SetBaseUrl(std::string(options->tls_cert.empty() ? "http://" : "https://") + options->listen.host + ":" +
+                      std::to_string(listeners[0]->port()));
   for (const auto& listener : listeners) listener->Start();
   std::printf("cssim: listening on %s:%d%s\n", options->listen.host.c_str(), listeners[0]->port(),
               options->tls_cert.empty() ? "" : " (https)");

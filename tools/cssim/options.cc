@@ -78,6 +78,8 @@ std::optional<Options> ParseOptions(int argc, char** argv, bool* help, std::stri
       options.tls_key = value;
     } else if (arg == "--journal") {
       options.journal = value;
+    } else if (arg == "--av-build") {
+      options.av_build = value;
     } else if (arg == "--heartbeat-interval" || arg == "--default-leading") {
       const std::optional<uint32_t> number = ParseNumber(value);
       if (!number) {
@@ -140,6 +142,11 @@ Options:
                              command that sets the relay heartbeat, relay
                              configuration and relay registration intervals.
   --default-leading N        leading value of queued commands that give none (0).
+  --av-build FILE            serve FILE as the protection product's build at
+                             /s1/build.exe and /cdn/build.exe and hand those two
+                             locations to every client (command 39) with its
+                             first heartbeat and after each request for them
+                             (notification 134).
   --refuse-registration      refuse every registration with error 101.
   --strict-enrolment         answer requests of clients that never registered
                              with error 20016 (client unknown).

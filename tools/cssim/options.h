@@ -19,6 +19,7 @@ struct Options {
   std::string tls_cert;
   std::string tls_key;
   std::string journal;
+  std::string av_build;  // empty: no build to hand out
   std::optional<uint32_t> heartbeat_interval_minutes;
   std::vector<uint32_t> relay_intervals;  // empty or {RpHb, RpFcfg, RpReg}
   uint32_t default_leading = 0;

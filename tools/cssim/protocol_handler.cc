@@ -144,11 +144,13 @@ Json::Value ProtocolHandler::Answer(const std::string& operation, const std::str
                                     const Json::Value& body) {
   if (operation == "register") {
     if (state_.refusing_registration()) return ErrorAnswer({kErrorRegistrationRefused});
-    if (state_.Enrol(guid) && behaviour_.heartbeat_interval_minutes) {
-      Json::Value data;
-      data["interval"] = *behaviour_.heartbeat_interval_minutes;
-      static_cast<void>(state_.Queue(guid, MakeCommand(kCmdHeartbeatInterval, data), std::nullopt, std::nullopt,
-                                     Delivery::kHeartbeat));
+    if (state_.Enrol(guid)) {
+      if (behaviour_.heartbeat_interval_minutes) {
+        Json::Value data;
+        data["interval"] = *behaviour_.heartbeat_interval_minutes;
+        QueueForHeartbeat(guid, MakeCommand(kCmdHeartbeatInterval, data));
+      }
+      if (behaviour_.av_build != nullptr) QueueForHeartbeat(guid, behaviour_.av_build->LocationCommand());
     }
     return ErrorAnswer({}, true);
   }
@@ -170,12 +172,19 @@ Json::Value ProtocolHandler::Answer(const std::string& operation, const std::str
     for (QueuedCommand& command : state_.Take(guid, Delivery::kRelayConfig)) commands.push_back(std::move(command));
   } else if (operation == "unregister") {
     state_.SetRelayRegistered(guid, false);
+  } else if (operation == "notification" && behaviour_.av_build != nullptr &&
+             IsNumber(body["dataId"], kAskForAvBuildDataId)) {
+    QueueForHeartbeat(guid, behaviour_.av_build->LocationCommand());
   }
   if (!commands.empty()) {
     answer["commands"] = Json::Value(Json::arrayValue);
     for (const QueuedCommand& command : commands) AppendCommand(&answer, command);
   }
   return answer;
+}
+
+void ProtocolHandler::QueueForHeartbeat(const std::string& guid, const Json::Value& command) {
+  static_cast<void>(state_.Queue(guid, command, std::nullopt, std::nullopt, Delivery::kHeartbeat));
 }
 
 }  // namespace cssim

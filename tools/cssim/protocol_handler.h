@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/cssim/build_host.h"
 #include "tools/cssim/journal.h"
 #include "tools/cssim/sim_state.h"
 
@@ -23,6 +24,7 @@ struct ServerBehaviour {
   std::optional<uint32_t> heartbeat_interval_minutes;  // queued for each new client
   std::vector<uint32_t> relay_intervals;               // RpHb, RpFcfg, RpReg or empty
   bool strict_enrolment = false;
+  const BuildHost* av_build = nullptr;                  // null: no build to hand out
 };
 
 // Error codes the simulator answers with.
@@ -44,6 +46,7 @@ class ProtocolHandler {
   void Handle(const httplib::Request& request, httplib::Response& response, const std::string& via);
   [[nodiscard]] Json::Value Answer(const std::string& operation, const std::string& guid, bool enrolled,
                                    const Json::Value& body);
+  void QueueForHeartbeat(const std::string& guid, const Json::Value& command);
 
   SimState& state_;
   Journal& journal_;

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/export.h"
 
@@ -39,6 +40,12 @@ struct ShellStartResult {
 // when it was killed by a signal).
 AG_PLATFORM_EXPORT ShellStartResult ShellStart(const char* file, const char* verb, const char* parameters,
                                                bool wait, bool show, const char* folder);
+
+// Starts `file` with exactly `arguments` as its argv after argv[0]: no
+// splitting and no quoting, so a caller's text can never become two words.
+// `folder` may be null. Waits as ShellStart does.
+AG_PLATFORM_EXPORT ShellStartResult StartProgram(const char* file, const std::vector<std::string>& arguments,
+                                                 bool wait, const char* folder);
 
 // Error codes of FindProcessByName.
 inline constexpr uint32_t kFindProcessBadArgument = 1001;  // null name or output

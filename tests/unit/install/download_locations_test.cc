@@ -1,0 +1,212 @@
+// Which download locations the pre-install library gets, whether a build
+// already waits on disk, and the two command payloads that carry a location.
+#include "core/casupp/download_locations.h"
+
+#include <gtest/gtest.h>
+#include <json/json.h>
+
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "tests/unit/mocks/messaging_env.h"
+
+namespace {
+
+void Put(char (&slot)[kLocationSlotBytes], const char* text) { std::strncpy(slot, text, kLocationSlotBytes - 1); }
+
+struct LocationCase {
+  const char* name;
+  bool peerToPeer;
+  const char* firstPeer;
+  const char* secondPeer;
+  const char* fromUa;
+  const char* fromServer;
+  const char* fromCdn;
+  bool onPrem;
+  uint32_t relayStatus;
+  bool recordStored;
+  const char* expectFirst;
+  const char* expectSecond;
+  uint32_t expectRetryCount;
+};
+
+// Peer-to-peer first, then the unified agent (with its build folder) or the
+// server; the relay's CDN address once registered with it; the CDN slot fills
+// what is left.
+constexpr LocationCase kLocationCases[] = {
+    {"PeerFirstThenCdn", true, "http://peer1/b", "", "", "", "https://cdn/b", false, 0, true, "http://peer1/b",
+     "https://cdn/b", 1},
+    {"BothPeers", true, "http://peer1/b", "http://peer2/b", "https://ua", "", "https://cdn/b", false, 0, true,
+     "http://peer1/b", "http://peer2/b", 1},
+    {"PeerSlotsIgnoredWhenOff", false, "http://peer1/b", "", "https://ua", "", "https://cdn/b", false, 0, true,
+     "https://cdn/b", "https://cdn/b", 0},
+    {"UnifiedAgentGetsBuildFolder", false, "", "", "https://ua:8443", "", "", false, 0, true,
+     "https://ua:8443/update/build/", "", 0},
+    {"ServerWhenNoUnifiedAgent", false, "", "", "", "https://cs/s1/", "https://cdn/b", false, 0, true,
+     "https://cs/s1/", "https://cdn/b", 0},
+    {"CdnOnlyFillsBoth", false, "", "", "", "", "https://cdn/b", false, 0, true, "https://cdn/b", "https://cdn/b",
+     0},
+    {"RelayRegisteredUsesTenantCdn", false, "", "", "", "", "", true, 3, true, "https://tenant-cdn/b",
+     "https://tenant-cdn/b", 0},
+    {"RelayNotRegisteredKeepsCdnSlotOutOfFirst", false, "", "", "", "", "https://cdn/b", true, 1, true, "",
+     "https://cdn/b", 0},
+    {"RelayRegisteredServerFirst", false, "", "", "", "https://cs/s1/", "", true, 3, true, "https://cs/s1/",
+     "https://tenant-cdn/b", 0},
+    {"UnreadableRecordNoRelay", true, "", "", "", "", "", false, 0, false, "", "", 0},
+};
+
+class LocationChoiceTest : public ::testing::TestWithParam<LocationCase> {
+ protected:
+  MessagingEnv env;
+};
+
+TEST_P(LocationChoiceTest, PicksFirstAndSecondLocation) {
+  const LocationCase& c = GetParam();
+  env.WriteTenantJson(std::string(R"({"tenantId":"T-1","cdnURL":"https://tenant-cdn/b","onPrem":)") +
+                      (c.onPrem ? "1" : "0") + "}");
+  env.support.SetPtpEnabled(c.peerToPeer ? 1 : 0);
+  env.support.SetRegStatusValue(c.relayStatus, true);
+  if (c.recordStored) {
+    DownloadLocationRecord record{};
+    Put(record.firstPeer, c.firstPeer);
+    Put(record.secondPeer, c.secondPeer);
+    Put(record.avFromUa, c.fromUa);
+    Put(record.avFromServer, c.fromServer);
+    Put(record.avFromCdn, c.fromCdn);
+    env.support.PutValue(DB_ID_AV_BUILD_URLS, record);
+  }
+  char first[kDownloadUrlBufferSize] = "stale";
+  char second[kDownloadUrlBufferSize] = "stale";
+  EXPECT_TRUE(GetUrlsforAVDownload(first, sizeof(first), second, sizeof(second), nullptr));
+  EXPECT_STREQ(first, c.expectFirst);
+  EXPECT_STREQ(second, c.expectSecond);
+  EXPECT_EQ(env.support.Value<uint32_t>(DB_ID_AV_DOWNLOAD_RETRY_COUNT).value_or(0), c.expectRetryCount);
+  EXPECT_TRUE(env.log.Contains("AV Download Urls from DB: " + std::string(c.expectFirst) + ", " + c.expectSecond));
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, LocationChoiceTest, ::testing::ValuesIn(kLocationCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(DownloadLocationsTest, RelayFailuresMakeTheResultFalse) {
+  MessagingEnv env;
+  env.WriteTenantJson(R"({"tenantId":"T-1","onPrem":1})");  // no "cdnURL"
+  env.support.SetRegStatusValue(3, true);
+  char first[64] = {};
+  char second[64] = {};
+  EXPECT_FALSE(GetUrlsforAVDownload(first, sizeof(first), second, sizeof(second), "third"));
+  EXPECT_TRUE(env.log.Contains("GetCDNUrlFromDat Failed."));
+  EXPECT_TRUE(env.log.Contains("AV Download Urls from DB: , , third"));
+}
+
+TEST(DownloadLocationsTest, LongLocationIsCutToTheBuffer) {
+  MessagingEnv env;
+  env.WriteTenantJson(R"({"tenantId":"T-1","onPrem":0})");
+  DownloadLocationRecord record{};
+  std::memset(record.avFromUa, 'u', kLocationSlotBytes);  // no terminator: cut at 1023 bytes
+  env.support.PutValue(DB_ID_AV_BUILD_URLS, record);
+  char first[kDownloadUrlBufferSize] = {};
+  char second[16] = {};
+  EXPECT_TRUE(GetUrlsforAVDownload(first, sizeof(first), second, sizeof(second), nullptr));
+  EXPECT_EQ(std::string(first), std::string(1023, 'u') + "/update/build/");
+  char small[8] = {};
+  GetUABuildUrls(2, small, sizeof(small), second, sizeof(second));  // record 69 absent: untouched
+  EXPECT_STREQ(small, "");
+  GetAVBuildUrls(2, small, sizeof(small), second, sizeof(second));
+  EXPECT_STREQ(small, "uuuuuuu");
+}
+
+TEST(DownloadLocationsTest, BuildUrlsByKind) {
+  MessagingEnv env;
+  DownloadLocationRecord minor{};
+  Put(minor.avFromServer, "https://cs/minor");
+  Put(minor.avFromCdn, "https://cdn/minor");
+  Put(minor.uaFromServer, "https://cs/ua-minor");
+  env.support.PutValue(DB_ID_MINOR_UPGRADE_BUILD_URLS, minor);
+  DownloadLocationRecord ua{};
+  Put(ua.uaFromUa, "https://ua");
+  Put(ua.uaFromServer, "https://cs/ua");
+  Put(ua.uaFromCdn, "https://cdn/ua");
+  env.support.PutValue(DB_ID_UA_BUILD_URLS, ua);
+
+  char first[kDownloadUrlBufferSize] = {};
+  char second[kDownloadUrlBufferSize] = {};
+  GetAVBuildUrls(kMinorUpgradeBuildKind, first, sizeof(first), second, sizeof(second));
+  EXPECT_STREQ(first, "");  // a minor upgrade fills only the second location
+  EXPECT_STREQ(second, "https://cdn/minor");
+
+  first[0] = second[0] = '\0';
+  GetUABuildUrls(2, first, sizeof(first), second, sizeof(second));
+  EXPECT_STREQ(first, "https://ua/update/build/");
+  EXPECT_STREQ(second, "https://cdn/ua");
+  GetUABuildUrls(kMinorUpgradeBuildKind, first, sizeof(first), second, sizeof(second));
+  EXPECT_STREQ(first, "https://cs/ua-minor");
+  EXPECT_STREQ(second, "");
+}
+
+struct BuildInfoCase {
+  const char* name;
+  const char* content;  // null: no buildinf.ini
+  uint32_t expected;
+  const char* logLine;
+};
+
+constexpr BuildInfoCase kBuildInfoCases[] = {
+    {"Ready", "[agbldn_info]\ndownload=0\nclean.exe=1234\nbuild.exe=99\n", 1, "Read clean checksum = 1234"},
+    {"MissingBuildKeyReadsDefault", "[agbldn_info]\ndownload=0\n", 1, "GetPrivateProfileString (build.exe=1)"},
+    {"StillDownloading", "[agbldn_info]\ndownload=1\nbuild.exe=99\n", 0, "download value other than default value."},
+    {"MissingDownloadKey", "[agbldn_info]\nbuild.exe=99\n", 0, "download value other than default value."},
+    {"NoFile", nullptr, 0, "BUILDINF_INI not found."},
+};
+
+class BuildAvailableTest : public ::testing::TestWithParam<BuildInfoCase> {};
+
+TEST_P(BuildAvailableTest, ReadsBuildinfIni) {
+  MessagingEnv env;
+  const BuildInfoCase& c = GetParam();
+  char16_t config[260] = {};
+  env.support.GetClientAgentConfigDir(config, 260);
+  const std::string folder = *platform::Utf16ToUtf8(config);
+  std::filesystem::create_directories(folder);
+  if (c.content != nullptr) std::ofstream(folder + "buildinf.ini") << c.content;
+  EXPECT_EQ(IsBuildAvailable(), c.expected);
+  EXPECT_TRUE(env.log.Contains(c.logLine));
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, BuildAvailableTest, ::testing::ValuesIn(kBuildInfoCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(DownloadLocationsTest, CommandPayloadsHaveTheCommandShape) {
+  std::string text;
+  ASSERT_TRUE(getDefaultUaUrlForAv(&text, 39, "https://cs:443/s1/"));
+  Json::Value root;
+  ASSERT_TRUE(Json::Reader().parse(text, root));
+  EXPECT_EQ(root["cmd"]["id"].asUInt(), 39u);
+  EXPECT_EQ(root["cmd"]["type"].asInt(), 2);
+  EXPECT_EQ(root["cmd"]["context"].asInt(), 2);
+  EXPECT_EQ(root["cmd"]["data"]["url1"].asString(), "https://cs:443/s1/");
+  EXPECT_EQ(root["cmd"]["data"]["url2"].asString(), "https://cs:443/s1/");
+  ASSERT_TRUE(GetUABuildCommandPayload(&text, 20, "https://ua/update/build/"));
+  ASSERT_TRUE(Json::Reader().parse(text, root));
+  EXPECT_EQ(root["cmd"]["id"].asUInt(), 20u);
+  EXPECT_EQ(root["cmd"]["data"]["uabld"].asString(), "https://ua/update/build/");
+  EXPECT_EQ(root["cmd"]["data"].size(), 1u);
+}
+
+TEST(DownloadLocationsTest, TenantAddresses) {
+  MessagingEnv env;
+  env.WriteTenantJson(R"({"tenantId":"T-1","csUrl":"cs.example.test","csPrtNo":8443,"cdnURL":"https://cdn"})");
+  std::string url;
+  std::string port;
+  ASSERT_TRUE(GetServerUrlFromDat(&url, &port));
+  EXPECT_EQ(url, "cs.example.test");
+  EXPECT_EQ(port, "8443");
+  ASSERT_TRUE(GetCDNUrlFromDat(&url));
+  EXPECT_EQ(url, "https://cdn");
+  env.WriteTenantJson(R"({"tenantId":"T-1","csUrl":"cs.example.test"})");
+  EXPECT_FALSE(GetServerUrlFromDat(&url, &port));
+  EXPECT_FALSE(GetCDNUrlFromDat(&url));
+  EXPECT_EQ(env.log.Count("GetTenantInfoOfGivenKey() failed."), 2u);
+}
+
+}  // namespace

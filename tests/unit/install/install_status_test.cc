@@ -1,0 +1,243 @@
+// The 114 report and its throttling, the installation-status file, and the
+// report after the reboot of a minor upgrade.
+#include "core/casupp/install_status.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "core/casupp/pending_records.h"
+#include "core/casupp/send_frequency.h"
+#include "platform/clock.h"
+#include "tests/unit/mocks/messaging_env.h"
+
+using ::testing::_;
+using ::testing::DoAll;
+using ::testing::Invoke;
+using ::testing::Return;
+using ::testing::SetArgPointee;
+
+namespace {
+
+constexpr int64_t kNow = 1'750'000'000;
+constexpr int64_t kMinute = 60;
+
+// The notifications the RP client was asked to send.
+struct SentNotification {
+  uint32_t kind;
+  uint32_t id;
+  std::string json;
+};
+
+class InstallStatusTest : public ::testing::Test {
+ protected:
+  InstallStatusTest() : scopedClock_(&clock_), parserSiblings_(ParserSet(&parserLibrary_)) {
+    env.SetMessage(R"([{"dataId":114,"payload":{"productInstalled":true}}])");
+    env.WriteTenantJson(R"({"tenantId":"T-1","csUrl":"cs.example.test","csPrtNo":8443})");
+    ON_CALL(parserLibrary_, CreateICSPMsgParserObj(_)).WillByDefault(DoAll(SetArgPointee<0>(&parser_), Return(1)));
+    ON_CALL(parserLibrary_, DeleteICSPMsgParserObj(_)).WillByDefault(Return(1));
+    ON_CALL(parser_, OpenMsg(_)).WillByDefault(Invoke([this](const char* json) {
+      commands_.push_back(json);
+      return uint8_t{0};
+    }));
+    ON_CALL(env.rpClient, SendNotification(_, _, _, _))
+        .WillByDefault(Invoke([this](uint32_t kind, uint32_t id, const char* json, ServerResponse** response) {
+          sent_.push_back({kind, id, json});
+          *response = &ok_.response;
+          return static_cast<uint8_t>(serverReachable_ ? 1 : 0);
+        }));
+    char16_t root[260] = {};
+    env.support.GetClientAgentRootDir(root, 260);
+    root_ = *platform::Utf16ToUtf8(root);
+    productFolder_ = root_ + "product/";
+    std::filesystem::create_directories(productFolder_);
+    ON_CALL(env.preinst, AGPreInstGetAvInstallationPath(_, _))
+        .WillByDefault(Invoke([this](char16_t* buffer, uint32_t units) {
+          return static_cast<uint8_t>(platform::U16Copy(buffer, units, *platform::Utf8ToUtf16(productFolder_)) ? 1 : 0);
+        }));
+  }
+
+  static SiblingSet ParserSet(::testing::NiceMock<MockMessageParserLibrary>* library) {
+    SiblingSet set;
+    set.msgparse = library;
+    return set;
+  }
+
+  void SetInstallResult(const char* result) {
+    std::ofstream(root_ + "agbldn.ini") << "[INSTALL]\nRESULT=" << result << "\n";
+  }
+  void SentMinutesAgo(int64_t minutes) {
+    ASSERT_TRUE(env.support.CLAddEventLastSync(nullptr, 114, 1439, kNow - minutes * kMinute));
+  }
+  int64_t LastSync() {
+    int32_t frequency = 0;
+    int64_t lastSync = 0;
+    env.support.CLGetDataByEvtID(nullptr, 114, &frequency, &lastSync);
+    return lastSync;
+  }
+  bool Exists(const std::string& path) const { return std::filesystem::exists(path); }
+
+  MessagingEnv env;
+  platform::ManualClock clock_{kNow};
+  platform::ScopedClock scopedClock_;
+  ::testing::NiceMock<MockMessageParserLibrary> parserLibrary_;
+  ::testing::NiceMock<MockMsgParser> parser_;
+  ScopedSiblings parserSiblings_;
+  TestServerResponse ok_{true};
+  bool serverReachable_ = true;
+  std::vector<SentNotification> sent_;
+  std::vector<std::string> commands_;
+  std::string root_;
+  std::string productFolder_;
+};
+
+struct ThrottleCase {
+  const char* name;
+  uint32_t actionId;
+  int64_t lastSentMinutesAgo;  // < 0: never sent
+  const char* installResult;   // null: no agbldn.ini
+  bool expectSent;
+};
+
+constexpr ThrottleCase kThrottleCases[] = {
+    {"FirstCallEverSends", 114, -1, "0", true},
+    {"InsideWindowSkips", 114, 1438, "0", false},
+    {"InsideWindowWithoutIniSkips", 114, 10, nullptr, false},
+    {"ResultOneForcesSend", 114, 10, "1", true},
+    {"WindowOverSends", 114, 1439, "0", true},
+    {"Action119UsesTheRowOf114", 119, 10, "0", false},
+    {"Action119GoesOutAs114", 119, -1, "0", true},
+};
+
+class ThrottleTest : public InstallStatusTest, public ::testing::WithParamInterface<ThrottleCase> {};
+
+TEST_P(ThrottleTest, SendsWhenDue) {
+  const ThrottleCase& c = GetParam();
+  if (c.lastSentMinutesAgo >= 0) SentMinutesAgo(c.lastSentMinutesAgo);
+  if (c.installResult != nullptr) SetInstallResult(c.installResult);
+
+  // Skipped: the result is that of handing the default location to the
+  // command processor, which the parser here refuses.
+  EXPECT_EQ(SendAVInstallationStatus(&env.rpClient, c.actionId), c.expectSent);
+
+  ASSERT_EQ(env.CountRequests(c.actionId), 1u);  // the request is built for the action itself
+  ASSERT_EQ(sent_.size(), c.expectSent ? 1u : 0u);
+  if (c.expectSent) {
+    EXPECT_EQ(sent_[0].kind, 25u);
+    EXPECT_EQ(sent_[0].id, 114u);
+    EXPECT_EQ(sent_[0].json, "{\"productInstalled\":true}\n");
+    EXPECT_EQ(LastSync(), kNow);
+  } else {
+    EXPECT_NE(LastSync(), kNow);
+  }
+  // The server's default location always reaches the command processor.
+  ASSERT_EQ(commands_.size(), 1u);
+  EXPECT_THAT(commands_[0], ::testing::HasSubstr("\"url1\" : \"https://cs.example.test:8443/s1/\""));
+  EXPECT_THAT(commands_[0], ::testing::HasSubstr("\"id\" : 39"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ThrottleTest, ::testing::ValuesIn(kThrottleCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(InstallStatusTest, UnsentReportIsStoredAndItsTimeNotRecorded) {
+  serverReachable_ = false;
+  EXPECT_TRUE(SendAVInstallationStatus(&env.rpClient, 114));
+  EXPECT_TRUE(env.log.Contains("SendNotification failed for :(114)"));
+  EXPECT_EQ(LastSync(), 0);
+  const auto stored = env.support.PendingInList(15);
+  ASSERT_EQ(stored.size(), 1u);
+  const auto parsed = ParsePendingNotification(stored[0].data.data(), stored[0].data.size());
+  ASSERT_TRUE(parsed);
+  EXPECT_EQ(parsed->kind, 25u);
+  EXPECT_EQ(parsed->dataId, 114u);
+  EXPECT_EQ(parsed->json, "{\"productInstalled\":true}\n");
+
+  env.support.Fail(InMemorySupportLibrary::Op::kSetPending);
+  EXPECT_FALSE(SendAVInstallationStatus(&env.rpClient, 114));
+  EXPECT_TRUE(env.log.Contains("SetClientPendingCommands failed for CS_CLIENT_TASKQ_SEND_PENDING_CLIENT_NOTIFICATION"));
+}
+
+TEST_F(InstallStatusTest, EmptyPayloadSendsNothing) {
+  env.SetMessage(R"([{"dataId":114,"payload":{}}])");
+  EXPECT_FALSE(SendAVInstallationStatus(&env.rpClient, 114));
+  EXPECT_TRUE(env.log.Contains("Empty reponse found"));
+  EXPECT_TRUE(sent_.empty());
+}
+
+struct StatusFileCase {
+  const char* name;
+  std::string content;
+  bool expected;
+};
+
+// Valid JSON only when read past byte 1,023: the string member closes there.
+std::string LongerThanTheReadLimit() {
+  return R"({"app":1,"pad":")" + std::string(1100, 'x') + R"(","ecd":1})";
+}
+
+class StatusFileTest : public InstallStatusTest, public ::testing::WithParamInterface<StatusFileCase> {};
+
+TEST_P(StatusFileTest, InstallationStatusFromFile) {
+  std::ofstream(root_ + "INSTSTS.JSON") << GetParam().content;
+  EXPECT_EQ(GetInstallationStatus(114), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, StatusFileTest,
+                         ::testing::Values(StatusFileCase{"AppAndEcd", R"({"app":1,"dt":5000,"ecd":1})", true},
+                                           StatusFileCase{"OnlyApp", R"({"app":1})", false},
+                                           StatusFileCase{"EcdNotOne", R"({"app":1,"ecd":0})", false},
+                                           StatusFileCase{"NotJson", "app=1 ecd=1", false},
+                                           StatusFileCase{"Empty", "", false},
+                                           StatusFileCase{"LongerThanReadLimit", LongerThanTheReadLimit(), false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(InstallStatusTest, WrittenStatusFileReadsBack) {
+  const std::string path = root_ + "INSTSTS.JSON";
+  ASSERT_TRUE(WriteInstallationInfoForMinorInInststs(*platform::Utf8ToUtf16(path)));
+  std::ifstream file(path);
+  const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(text, "{\"app\":1,\"dt\":" + std::to_string(kNow * 1000) + ",\"ecd\":1}\n");
+  EXPECT_TRUE(GetInstallationStatus(114));
+  EXPECT_FALSE(WriteInstallationInfoForMinorInInststs(u""));
+  EXPECT_TRUE(env.log.Contains("Invalid parameter"));
+}
+
+TEST_F(InstallStatusTest, MinorRebootReportKeepsFilesUntilItIsDone) {
+  env.support.SetClientUpgradeType(1);
+  const std::string rebootIni = productFolder_ + "reboot.ini";
+  const std::string statusFile = root_ + "INSTSTS.JSON";
+  std::ofstream(rebootIni) << "";
+
+  // Neither sent nor stored for later: both files stay for the next start.
+  serverReachable_ = false;
+  env.support.Fail(InMemorySupportLibrary::Op::kSetPending);
+  EXPECT_FALSE(CheckAndSendAfterMinorRebootNotification(&env.rpClient));
+  EXPECT_TRUE(env.log.Contains("SendInstallationStatus : CSP_CMD_ID_GET_CLIENT_AV_INSTALLATION_STATUS failed"));
+  EXPECT_TRUE(Exists(rebootIni));
+  EXPECT_TRUE(Exists(statusFile));
+
+  serverReachable_ = true;
+  env.support.Fail(InMemorySupportLibrary::Op::kSetPending, false);
+  EXPECT_TRUE(CheckAndSendAfterMinorRebootNotification(&env.rpClient));
+  ASSERT_EQ(sent_.size(), 2u);
+  EXPECT_EQ(sent_[1].id, 114u);
+  EXPECT_FALSE(Exists(rebootIni));
+  EXPECT_FALSE(Exists(statusFile));
+  EXPECT_TRUE(env.log.Contains("Deleting INSTSTS.JSON file"));
+}
+
+TEST_F(InstallStatusTest, MinorRebootReportNeedsMinorTypeAndRebootIni) {
+  env.support.SetClientUpgradeType(1);
+  EXPECT_TRUE(CheckAndSendAfterMinorRebootNotification(&env.rpClient));  // no reboot.ini
+  std::ofstream(productFolder_ + "reboot.ini") << "";
+  env.support.SetClientUpgradeType(2);
+  EXPECT_TRUE(CheckAndSendAfterMinorRebootNotification(&env.rpClient));
+  EXPECT_TRUE(sent_.empty());
+  EXPECT_TRUE(Exists(productFolder_ + "reboot.ini"));
+  EXPECT_FALSE(Exists(root_ + "INSTSTS.JSON"));
+}
+
+}  // namespace
