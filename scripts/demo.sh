@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh
 echo "Building (first time takes a few minutes)..."
 cmake -S . -B out/normal -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-ninja -C out/normal -j "${AG_JOBS:-2}" agentsvc cssim agtenant agevent agcore agdevid agbldn >/dev/null
+ninja -C out/normal -j "${AG_JOBS:-2}" agentsvc cssim agtenant agevent agcore agdevid agbldn agmachinfo >/dev/null
 
 bin=$PWD/out/normal/bin
 demo=$(mktemp -d /tmp/agcore-demo.XXXXXX)
@@ -16,6 +16,11 @@ root=$demo/agent
 machine=$demo/machine
 journal=$demo/cssim-journal.jsonl
 mkdir -p "$root" "$machine"
+# The protection product, installed in its default folder: its policy and,
+# later, its report database.
+product=$machine/opt/vornex
+mkdir -p "$product"
+echo '{"version":"v1","features":{"3":"on","7":"standard"}}' >"$product/policy.json"
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])' 2>/dev/null ||
        echo $((20000 + RANDOM % 20000)))
 admin="http://127.0.0.1:$port/admin"
@@ -46,6 +51,22 @@ acked() { grep -F "\"cmdGuid\":\"$1\"" "$journal" | grep -vF '"fault":true' | gr
 ack_failed() { grep -F "\"cmdGuid\":\"$1\"" "$journal" | grep -qF '"fault":true'; }
 log_has() { grep -qF "$1" "$root/logs/agcore.log"; }
 queue() { curl -fsS -X POST "$admin/commands" -H 'Content-Type: application/json' -d "$1" >/dev/null; }
+# add_reports COUNT KIND: the product writes COUNT event reports into its SQLite report database.
+add_reports() {
+  local sql="CREATE TABLE IF NOT EXISTS reports(id INTEGER PRIMARY KEY AUTOINCREMENT, time INTEGER NOT NULL,
+             kind TEXT NOT NULL, detail TEXT NOT NULL); BEGIN;"
+  for _ in $(seq "$1"); do sql+="INSERT INTO reports(time, kind, detail) VALUES(strftime('%s','now'), '$2', 'blocked');"; done
+  sql+="COMMIT;"
+  if command -v sqlite3 >/dev/null; then
+    sqlite3 -cmd '.timeout 5000' "$product/reports.db" "$sql"
+  else
+    python3 -c 'import sqlite3,sys; c=sqlite3.connect(sys.argv[1], timeout=5); c.executescript(sys.argv[2])' \
+      "$product/reports.db" "$sql"
+  fi
+}
+server_report_count() { curl -fsS "$admin/reports" | grep -o '"records":[0-9]*' | head -1 | cut -d: -f2; }
+reports_at_server() { [ "$(server_report_count)" = "$1" ]; }
+policy_acked() { grep -F '"operation":"ack"' "$journal" | grep -F '"cmdId":12' | grep -qF '"status":1'; }
 
 cat >"$demo/tenant.json" <<JSON
 {"tenantId":"demo-tenant-0001","locale":"en-US","csmUrl":"http://127.0.0.1","csUrl":"http://127.0.0.1",
@@ -90,6 +111,20 @@ queue '{"client":"*","guid":"demo-force-sync","command":{"cmd":{"id":29,"type":1
 say "Queued a force-sync command..."
 wait_for "the forced sync" 30 log_has "Force server sync occured" &&
   say "Forced sync: the agent ran a heartbeat at once instead of waiting for its timer"
+
+add_reports 250 malware
+say "The protection product logged 250 events in its report database ($product/reports.db)..."
+wait_for "the report upload" 60 reports_at_server 250 &&
+  say "Report upload: the agent copied the product's report database into its own (carpt.db), told the product" &&
+  echo "    to start afresh, and sent the 250 records in chunks of 100; the server counted $(server_report_count)"
+
+curl -fsS -X POST "$admin/policy" -H 'Content-Type: application/json' \
+  -d '{"client":"*","policy":{"version":"v2","features":{"3":"on","7":"strict"}}}' >/dev/null
+say "The administrator changed the policy at the server to version v2 (feature 7: strict)..."
+wait_for "the policy round trip" 60 policy_acked &&
+  say "Policy round trip: the server told the agent to fetch its policy; the agent sent the product's policy" &&
+  echo "    state, received policy v2, the product applied it ($(cat "$product/policy.json"))," &&
+  echo "    and the agent acknowledged it to the server with the policy details"
 
 curl -fsS -X POST "$admin/faults" -H 'Content-Type: application/json' \
   -d '{"count":1000,"operation":"ack","httpStatus":503}' >/dev/null

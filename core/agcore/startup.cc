@@ -32,6 +32,7 @@
 #include "core/rpclcore/core_notification.h"
 #include "core/rpclcore/heartbeat_thread.h"
 #include "core/rpclcore/passive_notifications.h"
+#include "core/rpclcore/policy.h"
 #include "core/rpclcore/task_pool.h"
 #include "core/siblings/client_store.h"
 #include "core/siblings/siblings.h"
@@ -169,11 +170,13 @@ void WriteProxySettingsOnce() {
 
 // A second start-up in the same process must find the state a freshly loaded
 // library has: no threads registered for passive notifications, the last
-// connection state 0, the first status item skipped again.
+// connection state 0, the first status item skipped again, the first policy
+// check treating every feature as modified again.
 void ResetLoadTimeState() {
   RpResetPassiveNotificationRegistry();
   ResetLastConnectionState();
   ResetFirstStatusSkipFlag();
+  ResetFirstPolicyCheckFlag();
 }
 
 // Folder of the file this code was loaded from (libagcore.so, or the test

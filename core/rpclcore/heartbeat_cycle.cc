@@ -86,17 +86,17 @@ bool SendObsoleteClientNotificationIfDue(IRPClient* rpClient, uint64_t now) {
   return false;
 }
 
-void CheckPolicyOfInstalledProduct() {
+void CheckPolicyOfInstalledProduct(ICAResponseGen* respGen) {
   bool modified = false;
   std::string policy;
-  if (!CheckIfPolicyModifedAtClient(&modified, &policy)) {
+  if (!CheckIfPolicyModifedAtClient(respGen, &modified, &policy)) {
     AGLOG_AS("RpHeartbeatStep", AG_LOG_FAILURE,
              "Failed to get policy feature guids from AV. Calling server to get policy");
     if (!NotifyClientCoreForRpTask(CA_NOTIFY_EVENT_ID_FETCH_AND_APPLY_POLICY_FROM_CS, 0)) {
       AGLOG_AS("RpHeartbeatStep", AG_LOG_FAILURE, "NotifyClientCoreForRpTask failed for %lu",
                static_cast<unsigned long>(CA_NOTIFY_EVENT_ID_FETCH_AND_APPLY_POLICY_FROM_CS));
     }
-  } else if (modified && !ResetPolicyLocally(policy)) {
+  } else if (modified && !ResetPolicyLocally(respGen, policy)) {
     AGLOG_AS("RpHeartbeatStep", AG_LOG_FAILURE, "ResetPolicyLocally failed");
   }
 }
@@ -453,7 +453,7 @@ bool RpHeartbeatStep(IRPClient* rpClient, ICAResponseGen* respGen, HeartbeatStat
     now = static_cast<uint64_t>(platform::GetClock().NowSeconds());
     lastConnected = SendObsoleteClientNotificationIfDue(rpClient, now);
     const bool avInstalled = Siblings().preinst->AGPreInstIsAvInstalled() != 0;
-    if (avInstalled) CheckPolicyOfInstalledProduct();
+    if (avInstalled) CheckPolicyOfInstalledProduct(respGen);
     state->command1Received = false;
     state->remoteUninstallReceived = false;
     if (!StartPTPWebServer()) AGLOG(AG_LOG_FAILURE, "StartPTPWebServer failed");

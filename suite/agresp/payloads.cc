@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <utility>
 
 #include "client_store.h"
 #include "host_facts.h"
@@ -271,13 +272,14 @@ std::string PayloadBuilder::BuildProductRead(uint32_t id) {
       }
       break;
     }
-    case 10: {  // where the product keeps its report database
-      std::error_code ec;
-      if (!product.IsInstalled() || !std::filesystem::is_regular_file(product.PathOf(kProductReportDbFile), ec)) {
+    case 10: {  // a snapshot of the product's report database, for the agent to copy
+      int64_t last_id = 0;
+      if (!product.ExportReportDb(&last_id)) {
         RESPLOG(AG_LOG_PASSED_OVER, "No product report database.");
         return {};
       }
-      value["Path"] = product.PathOf(kProductReportDbFile);
+      exported_up_to_ = last_id;
+      value["Path"] = product.PathOf(kProductReportExportFile);
       break;
     }
     case 13:
@@ -307,7 +309,11 @@ std::string PayloadBuilder::TellProduct(uint32_t id, uint32_t category, uint32_t
   const ProtectionProduct product = ProtectionProduct::Locate();
   bool delivered = false;
   if (product.IsInstalled()) {
-    if (id == 11 && category == 2 && !product.ResetReportDb()) RESPLOG(AG_LOG_FAILURE, "Report database reset failed");
+    // A reset after a snapshot removes what the snapshot holds, so reports
+    // the product wrote meanwhile wait for the next upload.
+    if (id == 11 && category == 2 && !product.ResetReportDb(std::exchange(exported_up_to_, std::nullopt))) {
+      RESPLOG(AG_LOG_FAILURE, "Report database reset failed");
+    }
     if (id == 26 && category == 2) ResetPolicyFeatures(product, request_payload);
     Json::Value entry(Json::objectValue);
     entry["id"] = id;
@@ -339,7 +345,7 @@ std::string PayloadBuilder::ReportChunkPayload(const char* request_payload) {
     return {};
   }
   Json::Value value(Json::objectValue);
-  value["first"] = Json::UInt64(chunk.first);
+  value["first"] = static_cast<Json::Int64>(chunk.first_id);
   value["records"] = chunk.records;
   last_chunk_ = std::move(chunk);
   return CompactJson(value);
@@ -348,7 +354,7 @@ std::string PayloadBuilder::ReportChunkPayload(const char* request_payload) {
 std::string PayloadBuilder::ReportSummaryPayload() {
   if (!last_chunk_) return {};
   Json::Value value = Timestamped();
-  value["first"] = Json::UInt64(last_chunk_->first);
+  value["first"] = static_cast<Json::Int64>(last_chunk_->first_id);
   value["count"] = last_chunk_->records.size();
   return CompactJson(value);
 }

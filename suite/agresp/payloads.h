@@ -36,6 +36,7 @@ class PayloadBuilder {
 
   ReportCursor reports_;
   std::optional<ReportChunk> last_chunk_;
+  std::optional<int64_t> exported_up_to_;  // newest record of the last snapshot handed out
 };
 
 // Client facts shared with the server-command side.

@@ -12,6 +12,7 @@
 #include "json_text.h"
 #include "platform/clock.h"
 #include "platform/utf.h"
+#include "report_chunks.h"
 #include "resp_log.h"
 
 namespace agresp {
@@ -113,11 +114,14 @@ bool ProtectionProduct::Tell(Json::Value entry) const {
   return true;
 }
 
-bool ProtectionProduct::ResetReportDb() const {
-  if (!IsInstalled()) return false;
-  const std::string path = PathOf(kProductReportDbFile);
-  Fd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  return fd.get() >= 0;
+bool ProtectionProduct::ExportReportDb(int64_t* last_id) const {
+  std::error_code ec;
+  return IsInstalled() && std::filesystem::is_regular_file(PathOf(kProductReportDbFile), ec) &&
+         ExportReportDatabase(PathOf(kProductReportDbFile), PathOf(kProductReportExportFile), last_id);
+}
+
+bool ProtectionProduct::ResetReportDb(std::optional<int64_t> up_to) const {
+  return IsInstalled() && ResetReportDatabase(PathOf(kProductReportDbFile), up_to);
 }
 
 }  // namespace agresp

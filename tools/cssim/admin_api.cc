@@ -5,8 +5,12 @@
 #include <charconv>
 #include <memory>
 
+#include "tools/cssim/protocol_handler.h"
+
 namespace cssim {
 namespace {
+
+constexpr uint32_t kCmdPolicyRefresh = 24;
 
 std::string WriteCompact(const Json::Value& value) {
   Json::StreamWriterBuilder builder;
@@ -53,8 +57,8 @@ bool OptionalUInt(const Json::Value& body, const char* name, uint32_t* value) {
 
 }  // namespace
 
-AdminApi::AdminApi(SimState& state, Journal& journal, Suspender suspend)
-    : state_(state), journal_(journal), suspend_(std::move(suspend)) {}
+AdminApi::AdminApi(SimState& state, ClientRecords& records, Journal& journal, Suspender suspend)
+    : state_(state), records_(records), journal_(journal), suspend_(std::move(suspend)) {}
 
 void AdminApi::Install(httplib::Server& server) {
   server.Get("/admin/health", [this](const httplib::Request&, httplib::Response& response) {
@@ -95,6 +99,18 @@ void AdminApi::Install(httplib::Server& server) {
     state_.ClearSlow();
     Reply(response, Json::Value(Json::objectValue));
   });
+  server.Get("/admin/reports", [this](const httplib::Request&, httplib::Response& response) {
+    Json::Value reports;
+    reports["clients"] = records_.Reports();
+    Reply(response, reports);
+  });
+  server.Get("/admin/policy", [this](const httplib::Request&, httplib::Response& response) {
+    Json::Value policies;
+    policies["policies"] = records_.Policies();
+    Reply(response, policies);
+  });
+  server.Post("/admin/policy",
+              [this](const httplib::Request& request, httplib::Response& response) { SetPolicy(request, response); });
   server.Get("/admin/journal", [this](const httplib::Request& request, httplib::Response& response) {
     JournalFilter filter;
     if (request.has_param("since")) {
@@ -144,6 +160,35 @@ void AdminApi::QueueCommand(const httplib::Request& request, httplib::Response& 
   Json::Value answer;
   answer["queued"] = queued;
   Reply(response, answer);
+}
+
+void AdminApi::SetPolicy(const httplib::Request& request, httplib::Response& response) {
+  Json::Value body;
+  if (!ParseBody(request, response, &body)) return;
+  if (!body["client"].isString() || body["client"].asString().empty()) {
+    return Refuse(response, "\"client\" (a GUID or \"*\") is required");
+  }
+  std::string reason;
+  if (!IsPolicyObject(body["policy"], &reason)) return Refuse(response, reason);
+  if (body.isMember("notify") && !body["notify"].isBool()) return Refuse(response, "\"notify\" must be true or false");
+  const std::string client = body["client"].asString();
+  records_.SetPolicy(client, body["policy"]);
+  Json::Value entry(Json::objectValue);
+  entry["admin"] = "policy";
+  entry["clientGuid"] = client;
+  entry["policyVersion"] = body["policy"]["version"];
+  // Command 24 makes the client ask for its policy at once instead of at its
+  // next policy check.
+  if (body.get("notify", true).asBool()) {
+    Json::Value guids(Json::arrayValue);
+    for (const auto& queued : state_.Queue(client, MakeCommand(kCmdPolicyRefresh, Json::Value(Json::objectValue)),
+                                           std::nullopt, std::nullopt, Delivery::kHeartbeat)) {
+      guids.append(queued.second);
+    }
+    entry["refreshCommandGuids"] = guids;
+  }
+  journal_.Append(entry);
+  Reply(response, entry);
 }
 
 void AdminApi::AddFault(const httplib::Request& request, httplib::Response& response) {

@@ -9,6 +9,7 @@
 
 #include "tools/cssim/admin_api.h"
 #include "tools/cssim/build_host.h"
+#include "tools/cssim/client_records.h"
 #include "tools/cssim/journal.h"
 #include "tools/cssim/listener.h"
 #include "tools/cssim/options.h"
@@ -55,10 +56,11 @@ int main(int argc, char** argv) {
     }
     behaviour.av_build = &av_build;
   }
-  cssim::ProtocolHandler protocol(state, journal, behaviour);
+  cssim::ClientRecords records;
+  cssim::ProtocolHandler protocol(state, records, journal, behaviour);
 
   std::vector<std::unique_ptr<cssim::Listener>> listeners;
-  cssim::AdminApi admin(state, journal, [&listeners](const std::string& which, std::chrono::milliseconds period) {
+  cssim::AdminApi admin(state, records, journal, [&listeners](const std::string& which, std::chrono::milliseconds period) {
     bool found = false;
     for (const auto& listener : listeners) {
       if (which == "all" || which == listener->name()) {

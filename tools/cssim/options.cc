@@ -155,7 +155,9 @@ Options:
 Protocol (see docs/protocol.md): POST /<app>/<service>/<operation> with a JSON
 body; operation is one of register, clientdata, notification, ack, rpconfig,
 unregister. Queued commands go out with the next heartbeat (clientdata with
-dataId 118) of their client.
+dataId 118) of their client. Report chunks (clientdata with dataId 103) are
+counted per client; the journal entry of each holds "reportRecords" and
+"reportTotal", that of a policy answer "policyVersion".
 
 Admin API (on the --listen address, JSON in and out):
   GET    /admin/health                  {"status":"ok",...}
@@ -177,6 +179,16 @@ Admin API (on the --listen address, JSON in and out):
   DELETE /admin/outage                  end a slow period at once
   GET    /admin/journal?since=SEQ&client=GUID&operation=OP
                                         journal entries after SEQ
+  GET    /admin/reports                 report records received per client:
+                                        {"clients":{"GUID":{"records":N,
+                                         "chunks":M,"kinds":{...}}}}
+  GET    /admin/policy                  the policies assigned to clients
+  POST   /admin/policy                  assign a policy ("*": every client):
+           {"client":"GUID" | "*", "policy":{"version":"v2",
+            "features":{"3":"on","7":"off"}}, "notify":true (default)}
+           With notify, command 24 goes out with the next heartbeat and the
+           client asks for its policy; a policy request (clientdata with
+           dataType 10) is answered with command 12 carrying the policy.
 
 Queue a command for every client (copy and paste, adjust the port):
   curl -s -X POST http://127.0.0.1:8443/admin/commands \

@@ -11,6 +11,8 @@ namespace {
 // on its own.
 constexpr uint32_t kCmdHeartbeatInterval = 27;
 constexpr uint32_t kCmdRelayConfig = 57;
+constexpr uint32_t kCmdPolicy = 12;
+constexpr uint32_t kCmdTypeAckWithPayload = 4;
 
 std::string WriteCompact(const Json::Value& value) {
   Json::StreamWriterBuilder builder;
@@ -74,8 +76,14 @@ Json::Value MakeCommand(uint32_t id, const Json::Value& data) {
   return command;
 }
 
-ProtocolHandler::ProtocolHandler(SimState& state, Journal& journal, ServerBehaviour behaviour)
-    : state_(state), journal_(journal), behaviour_(std::move(behaviour)) {}
+Json::Value MakePolicyCommand(const Json::Value& policy) {
+  Json::Value command = MakeCommand(kCmdPolicy, policy);
+  command["cmd"]["type"] = kCmdTypeAckWithPayload;
+  return command;
+}
+
+ProtocolHandler::ProtocolHandler(SimState& state, ClientRecords& records, Journal& journal, ServerBehaviour behaviour)
+    : state_(state), records_(records), journal_(journal), behaviour_(std::move(behaviour)) {}
 
 void ProtocolHandler::Install(httplib::Server& server, const std::string& via) {
   server.Post(R"(/(.+)/([^/]+)/(register|clientdata|notification|ack|rpconfig|unregister))",
@@ -134,14 +142,36 @@ void ProtocolHandler::Handle(const httplib::Request& request, httplib::Response&
     return;
   }
 
-  const Json::Value answer = Answer(operation, guid, enrolled, body);
+  const Json::Value answer = Answer(operation, guid, enrolled, body, &entry);
   entry["response"] = Summary(answer);
   journal_.Append(entry);
   response.set_content(WriteCompact(answer), "application/json");
 }
 
+std::vector<QueuedCommand> ProtocolHandler::AnswerClientData(const std::string& guid, const Json::Value& body,
+                                                             Json::Value* entry) {
+  if (IsNumber(body["dataId"], kHeartbeatDataId)) return state_.Take(guid, Delivery::kHeartbeat);
+  if (IsNumber(body["dataId"], kReportDataId)) {
+    uint64_t total = 0;
+    (*entry)["reportRecords"] = static_cast<Json::UInt64>(records_.AddReportChunk(guid, body["message"], &total));
+    (*entry)["reportTotal"] = static_cast<Json::UInt64>(total);
+    return {};
+  }
+  if (!IsNumber(body["dataType"], kPolicyDataType)) return {};
+  // Commands queued for the policy answer go first; otherwise the client
+  // gets the policy assigned to it.
+  std::vector<QueuedCommand> commands = state_.Take(guid, Delivery::kPolicy);
+  if (commands.empty()) {
+    if (const std::optional<Json::Value> policy = records_.Policy(guid)) {
+      (*entry)["policyVersion"] = (*policy)["version"];
+      commands.push_back(QueuedCommand{state_.NewGuid(), 0, MakePolicyCommand(*policy)});
+    }
+  }
+  return commands;
+}
+
 Json::Value ProtocolHandler::Answer(const std::string& operation, const std::string& guid, bool enrolled,
-                                    const Json::Value& body) {
+                                    const Json::Value& body, Json::Value* entry) {
   if (operation == "register") {
     if (state_.refusing_registration()) return ErrorAnswer({kErrorRegistrationRefused});
     if (state_.Enrol(guid)) {
@@ -159,8 +189,7 @@ Json::Value ProtocolHandler::Answer(const std::string& operation, const std::str
   Json::Value answer = ErrorAnswer({}, true);
   std::vector<QueuedCommand> commands;
   if (operation == "clientdata") {
-    if (IsNumber(body["dataId"], kHeartbeatDataId)) commands = state_.Take(guid, Delivery::kHeartbeat);
-    if (IsNumber(body["dataType"], kPolicyDataType)) commands = state_.Take(guid, Delivery::kPolicy);
+    commands = AnswerClientData(guid, body, entry);
   } else if (operation == "rpconfig") {
     if (behaviour_.relay_intervals.size() == 3) {
       Json::Value data;

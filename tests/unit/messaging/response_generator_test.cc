@@ -126,13 +126,6 @@ TEST_F(ResponseGeneratorTest, ProductReadsWithoutTheProduct) {
   EXPECT_EQ(RespondOne(14, 2, 1), "");
 }
 
-TEST_F(ResponseGeneratorTest, ReportDatabasePathOnlyWhenTheProductHasOne) {
-  InstallProduct();
-  EXPECT_EQ(RespondOne(10, 2, 1), "");
-  WriteProductFile("reports.db", "{}\n");
-  EXPECT_EQ(ParseOrNull(RespondOne(10, 2, 1))["Path"].asString(), product_folder_ + "reports.db");
-}
-
 TEST_F(ResponseGeneratorTest, PolicyStateAndDetailsComeFromPolicyJson) {
   InstallProduct();
   WriteProductFile("policy.json", R"({"version":"v7","features":{"3":"","7":"abc"}})");
@@ -166,51 +159,13 @@ TEST_F(ResponseGeneratorTest, ActionsSucceedUndeliveredWithoutTheProduct) {
   EXPECT_FALSE(std::filesystem::exists(product_folder_));
 }
 
-TEST_F(ResponseGeneratorTest, ReportResetAndPolicyResetChangeTheProductFiles) {
+TEST_F(ResponseGeneratorTest, PolicyResetRestoresTheListedFeatures) {
   InstallProduct();
-  WriteProductFile("reports.db", "{\"a\":1}\n");
   WriteProductFile("policy.json", R"({"version":"v7","features":{"3":"","7":""}})");
-  RespondOne(11, 2, 2);
-  EXPECT_EQ(ReadProductFile("reports.db"), "");
   RespondOne(26, 2, 2, "[3]");
   const Json::Value policy = ParseOrNull(ReadProductFile("policy.json"));
   EXPECT_EQ(policy["features"]["3"].asString(), "v7");
   EXPECT_EQ(policy["features"]["7"].asString(), "");
-}
-
-TEST_F(ResponseGeneratorTest, ReportChunksWalkTheDatabaseUntilItIsExhausted) {
-  const std::string db = root_ + "/carpt.db";
-  std::ofstream(db) << "{\"r\":0}\n{\"r\":1}\nnot a record\n{\"r\":3}\n{\"r\":4}\n";
-  const std::string info = R"({"DBPath":")" + db + R"(","RecordCount":2})";
-  auto chunk = [&] { return Respond({{106, 1, 2, const_cast<char*>(info.c_str()), nullptr}, {103, 1, 1, nullptr, nullptr}}); };
-
-  auto first = chunk();
-  ASSERT_EQ(first.size(), 2u);
-  EXPECT_EQ(ParseOrNull(first[0])["records"][1]["r"].asInt(), 1);
-  EXPECT_EQ(ParseOrNull(first[1])["count"].asUInt(), 2u);
-  auto second = chunk();
-  const Json::Value records = ParseOrNull(second[0])["records"];
-  ASSERT_EQ(records.size(), 2u);
-  EXPECT_EQ(records[0]["r"].asInt(), 3);
-  EXPECT_EQ(records[1]["r"].asInt(), 4);
-  auto third = chunk();
-  EXPECT_EQ(third, (std::vector<std::string>{"", ""}));
-
-  // The core uploads the old copy, then a fresh copy under the same path.
-  std::ofstream(db) << "{\"r\":\"fresh\"}\n";
-  auto fresh = chunk();
-  EXPECT_EQ(ParseOrNull(fresh[0])["records"][0]["r"].asString(), "fresh");
-  EXPECT_EQ(ParseOrNull(fresh[0])["first"].asUInt(), 0u);
-}
-
-TEST_F(ResponseGeneratorTest, ReplacedDatabaseIsReadFromTheStart) {
-  const std::string db = root_ + "/carpt.db";
-  std::ofstream(db) << "{\"r\":0}\n{\"r\":1}\n";
-  const std::string info = R"({"DBPath":")" + db + R"(","RecordCount":1})";
-  ASSERT_EQ(ParseOrNull(RespondOne(106, 1, 2, info.c_str()))["records"][0]["r"].asInt(), 0);
-  std::filesystem::remove(db);
-  std::ofstream(db) << "{\"r\":\"new0\"}\n{\"r\":\"new1\"}\n{\"r\":\"new2\"}\n";
-  EXPECT_EQ(ParseOrNull(RespondOne(106, 1, 2, info.c_str()))["records"][0]["r"].asString(), "new0");
 }
 
 TEST_F(ResponseGeneratorTest, ProductActionRepliesAreNeverSuppressedByDigests) {

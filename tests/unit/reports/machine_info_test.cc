@@ -1,0 +1,51 @@
+// The machine-information collector started for the server's log request:
+// where it is looked for and what it is told.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "core/rpclcore/reports.h"
+#include "suite_env.h"
+
+namespace {
+
+class MachineInfoTest : public SuiteEnv {
+ protected:
+  void InstallCollector() {
+    std::filesystem::create_directories(agentRoot_);
+    std::filesystem::copy_file(AGMACHINFO_PATH, agentRoot_ + "agmachinfo.exe");
+  }
+  // The collector runs on its own; its last file appears when it is done.
+  // Bounded by the collector's run, not by a time the test depends on.
+  Json::Value WaitForCollector() {
+    const std::string done = agentRoot_ + "machinfo.json";
+    for (int i = 0; i < 3000 && !std::filesystem::exists(done); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return ParseJson(ReadFile(agentRoot_ + "machinfo_requests.jsonl"));
+  }
+};
+
+TEST_F(MachineInfoTest, ServerTextsReachTheCollectorAsOneArgumentEach) {
+  InstallCollector();
+  const std::string subUrl = R"(/logs "upload" now; rm -rf / `id` $(id))";
+  ASSERT_TRUE(ExecuteMachineInfo("cs.example.test", subUrl, "8443"));
+  EXPECT_TRUE(log_.Contains("PsShellExecFile Succeded."));
+  EXPECT_TRUE(log_.Contains(R"(Cmd Line:/logRequest "https://cs.example.test:8443" "8443" ")" + subUrl + "\""));
+  const Json::Value started = WaitForCollector();
+  ASSERT_EQ(started["argv"].size(), 4u);
+  EXPECT_EQ(started["argv"][0].asString(), "/logRequest");
+  EXPECT_EQ(started["argv"][1].asString(), "https://cs.example.test:8443");
+  EXPECT_EQ(started["argv"][2].asString(), "8443");
+  EXPECT_EQ(started["argv"][3].asString(), subUrl);
+  EXPECT_TRUE(ParseJson(ReadFile(agentRoot_ + "machinfo.json")).isMember("hostName"));
+}
+
+TEST_F(MachineInfoTest, MissingCollectorIsNotAnError) {
+  EXPECT_TRUE(ExecuteMachineInfo("cs.example.test", "/logs", "8443"));
+  EXPECT_TRUE(log_.Contains("Machine Info not found on CA path so skipp execution."));
+  EXPECT_TRUE(log_.Contains("Exit."));
+}
+
+}  // namespace

@@ -1,0 +1,164 @@
+// The policy check, local reset and fetch against the suite's protection
+// product (policy.json) and response generator.
+#include <gtest/gtest.h>
+
+#include "core/rpclcore/policy.h"
+#include "core/rpclcore/task_response_gen.h"
+#include "suite_env.h"
+
+namespace {
+
+class PolicyTest : public SuiteEnv {
+ protected:
+  void SetUp() override {
+    SuiteEnv::SetUp();
+    respGen_ = CreateTaskResponseGen("PolicyTest");
+    ASSERT_NE(respGen_, nullptr);
+    ResetFirstPolicyCheckFlag();
+  }
+  void TearDown() override {
+    DeleteTaskResponseGen(respGen_, "PolicyTest");
+    SuiteEnv::TearDown();
+  }
+  Json::Value Policy() const { return ParseJson(ReadFile(productFolder_ + "policy.json")); }
+
+  ICAResponseGen* respGen_ = nullptr;
+};
+
+TEST_F(PolicyTest, ModificationCheckListsEmptyFeaturesAndEveryFeatureOnTheFirstCheck) {
+  struct Case {
+    bool firstCheck;
+    const char* features;
+    bool modified;
+    const char* ids;
+    int64_t waitedMs;
+  };
+  const Case cases[] = {
+      {true, R"({"3":"","7":"abc"})", true, "[3,7]", kFirstPolicyCheckWaitMs},
+      {false, R"({"3":"","7":"abc"})", true, "[3]", 0},
+      {false, R"({"3":"a1","7":"abc"})", false, "", 0},
+      {true, R"({})", false, "", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.features) + (c.firstCheck ? " first" : " later"));
+    ResetFirstPolicyCheckFlag();
+    bool modified = false;
+    std::string ids;
+    if (!c.firstCheck) {
+      ASSERT_TRUE(CheckIfPolicyModifedAtClient(respGen_, &modified, &ids));
+    }
+    WriteProductFile("policy.json", std::string(R"({"version":"v1","features":)") + c.features + "}");
+    const int64_t before = clock_.NowMilliseconds();
+    ASSERT_TRUE(CheckIfPolicyModifedAtClient(respGen_, &modified, &ids));
+    EXPECT_EQ(modified, c.modified);
+    EXPECT_EQ(ids, c.ids);
+    EXPECT_EQ(clock_.NowMilliseconds() - before, c.waitedMs);
+  }
+  EXPECT_TRUE(log_.Contains("Policy not modified at client"));
+  EXPECT_TRUE(log_.Contains("Policy modified for feature id:7"));
+}
+
+TEST_F(PolicyTest, CheckFailsWithoutAPolicyStateAndCountsAsModified) {
+  std::filesystem::remove_all(productFolder_);  // no product: no policy state
+  bool modified = false;
+  std::string ids;
+  EXPECT_FALSE(CheckIfPolicyModifedAtClient(respGen_, &modified, &ids));
+  EXPECT_TRUE(modified);
+  EXPECT_TRUE(log_.Contains("GenerateJsonForReq failed.Error(4)"));
+}
+
+TEST_F(PolicyTest, LocalResetRestoresTheListedFeaturesOnly) {
+  WriteProductFile("policy.json", R"({"version":"v9","features":{"3":"","7":"","9":"x"}})");
+  ASSERT_TRUE(ResetPolicyLocally(respGen_, "[3,9]"));
+  const Json::Value policy = Policy();
+  EXPECT_EQ(policy["features"]["3"].asString(), "v9");
+  EXPECT_EQ(policy["features"]["7"].asString(), "");
+  EXPECT_EQ(policy["features"]["9"].asString(), "v9");
+}
+
+// A server answer with the given commands (null: no command list at all).
+struct PolicyAnswer {
+  explicit PolicyAnswer(std::optional<std::vector<std::pair<std::string, std::string>>> commands) {
+    response.bSuccess = 1;
+    if (!commands) return;
+    texts = *commands;
+    for (auto& [guid, json] : texts) {
+      ServerCommandEntry entry{};
+      entry.pszCmdGuid = guid.data();
+      entry.pszCommandJson = json.data();
+      entries.push_back(entry);
+    }
+    response.pCommands = entries.empty() ? &none : entries.data();
+    response.dwCommandCount = static_cast<uint32_t>(entries.size());
+  }
+  std::vector<std::pair<std::string, std::string>> texts;
+  std::vector<ServerCommandEntry> entries;
+  ServerCommandEntry none{};  // an empty list is still a list
+  ServerResponse response{};
+};
+
+TEST_F(PolicyTest, FetchSendsThePolicyStateAndEndsByTheShapeOfTheAnswer) {
+  struct Case {
+    const char* name;
+    std::optional<std::vector<std::pair<std::string, std::string>>> commands;
+    bool sendFails;
+    bool result;
+  };
+  const Case cases[] = {
+      {"no command list", std::nullopt, false, false},
+      {"empty command list", std::vector<std::pair<std::string, std::string>>{}, false, true},
+      {"send failed", std::vector<std::pair<std::string, std::string>>{}, true, false},
+  };
+  WriteProductFile("policy.json", R"({"version":"v1","features":{"3":"on"}})");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PolicyAnswer answer(c.commands);
+    rpClient_.answer = answer.response;
+    rpClient_.sent.clear();
+    rpClient_.ResetCalls();
+    rpClient_.failCall = c.sendFails ? 1 : 0;
+    EXPECT_EQ(FetchAndApplyPolicy(&rpClient_), c.result);
+    EXPECT_TRUE(rpClient_.acks.empty());
+    if (c.sendFails) continue;
+    ASSERT_EQ(rpClient_.sent.size(), 1u);
+    EXPECT_EQ(rpClient_.sent[0].dataId, 14u);
+    EXPECT_EQ(rpClient_.sent[0].type, 10u);
+    EXPECT_EQ(ParseJson(rpClient_.sent[0].json)[0]["payload"]["3"].asString(), "on");
+  }
+  EXPECT_TRUE(log_.Contains("SetClientData failed"));
+}
+
+TEST_F(PolicyTest, PolicyCommandIsAppliedAndAcknowledgedWithThePolicyDetails) {
+  for (const bool ackGoesOut : {true, false}) {
+    SCOPED_TRACE(ackGoesOut);
+    WriteProductFile("policy.json", R"({"version":"v1","features":{"3":""}})");
+    const std::string guid = ackGoesOut ? "policy-guid-1" : "policy-guid-2";
+    PolicyAnswer answer(std::vector<std::pair<std::string, std::string>>{
+        {guid, R"({"cmd":{"id":12,"type":4,"data":{"version":"v2","features":{"3":"a","7":"b"}}}})"}});
+    rpClient_.answer = answer.response;
+    rpClient_.ackResult = ackGoesOut;
+    ASSERT_TRUE(FetchAndApplyPolicy(&rpClient_));
+    EXPECT_EQ(Policy()["version"].asString(), "v2");
+    EXPECT_EQ(Policy()["features"]["7"].asString(), "b");
+    if (ackGoesOut) {
+      ASSERT_EQ(rpClient_.acks.size(), 1u);
+      EXPECT_EQ(rpClient_.acks[0].dwCmdId, 12u);
+      EXPECT_STREQ(rpClient_.acks[0].szCmdGuid, guid.c_str());
+      EXPECT_EQ(rpClient_.acks[0].dwStatus, 1u);
+      const Json::Value detail = ParseJson(rpClient_.ackPayloads[0]);
+      EXPECT_EQ(detail["version"].asString(), "v2");
+      EXPECT_EQ(detail["features"].size(), 2u);
+    } else {
+      // Kept as a pending acknowledgement for the task performers.
+      EXPECT_EQ(rpClient_.acks.size(), 1u);
+      EXPECT_TRUE(log_.Contains("SendCommandAck failed"));
+      CLPendingTaskList* pending = nullptr;
+      ASSERT_TRUE(GetClientPendingTasks(&pending));
+      ASSERT_NE(pending, nullptr);
+      EXPECT_EQ(pending->dwCount, 1u);
+      FreeClientPendingTasks(pending);
+    }
+  }
+}
+
+}  // namespace

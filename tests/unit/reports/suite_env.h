@@ -1,0 +1,212 @@
+// Surroundings for the report and policy routines with the suite's own
+// libraries behind them: a private agent root (client data store, temporary
+// folder), a protection product with an SQLite report database and a policy
+// file, a manual clock, and an RP client that records what reaches the
+// server and fails, stalls or answers as a test tells it.
+#pragma once
+
+#include <agsuite/agmisc.h>
+#include <agsuite/agpreinst.h>
+#include <gtest/gtest.h>
+#include <json/json.h>
+#include <sqlite3.h>
+
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/siblings/client_store.h"
+#include "platform/clock.h"
+#include "platform/folders.h"
+#include "platform/utf.h"
+#include "tests/unit/mocks/log_capture.h"
+#include "tests/unit/mocks/scratch_folder.h"
+
+inline Json::Value ParseJson(const std::string& text) {
+  Json::Value value;
+  Json::Reader reader;
+  if (!reader.parse(text, value)) return Json::Value();
+  return value;
+}
+
+struct SentClientData {
+  uint32_t dataId;
+  uint32_t type;
+  uint8_t flag;
+  std::string json;
+};
+
+// The server side as the core's routines see it. Calls are numbered from 1 in
+// the order they arrive.
+class RecordingRpClient final : public IRPClient {
+ public:
+  uint8_t InitCSClient(const CSConnectionInfo*) override { return 1; }
+  uint8_t DeInitializeRPClient() override { return 1; }
+  uint8_t Register(const char*, ServerResponse**) override { return 0; }
+  uint8_t SendCommandAck(const CmdAck* ack, ServerResponse** response) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    *response = nullptr;
+    if (!ackResult) return 0;
+    acks.push_back(*ack);
+    ackPayloads.push_back(ack->pszAckPayload != nullptr ? ack->pszAckPayload : "");
+    return 1;
+  }
+  uint8_t SetClientData(const ClientDataRecord* record, uint32_t dataId, ServerResponse** response,
+                        uint8_t) override {
+    std::function<void()> hook;
+    uint32_t call = 0;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      call = ++calls_;
+      hook = beforeCall ? beforeCall : nullptr;
+    }
+    if (hook) hook();
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (call == stallCall) {
+      stalled_ = true;
+      changed_.notify_all();
+      changed_.wait(lock, [this] { return !stalled_; });
+    }
+    *response = nullptr;
+    if (call == failCall) return 0;
+    sent.push_back({dataId, record->dwType, record->byFlag, record->pszJson != nullptr ? record->pszJson : ""});
+    if (answer) *response = new ServerResponse(*answer);
+    return 1;
+  }
+  uint8_t SendNotification(uint32_t, uint32_t, const char*, ServerResponse**) override { return 0; }
+  uint8_t FreeServerResponse(ServerResponse* response) override {
+    delete response;
+    return 1;
+  }
+  uint8_t GetRPConfig(ServerResponse**) override { return 0; }
+  uint8_t SetRPMode(uint8_t) override { return 1; }
+  uint8_t UnRegisterFromRP() override { return 1; }
+
+  void WaitUntilStalled() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return stalled_; });
+  }
+  void ReleaseStall() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stalled_ = false;
+    stallCall = 0;
+    changed_.notify_all();
+  }
+  void ResetCalls() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    calls_ = 0;
+    failCall = 0;
+  }
+
+  // Ids of the report records that reached the server, in order.
+  std::vector<int64_t> ReportIds() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<int64_t> ids;
+    for (const SentClientData& data : sent) {
+      if (data.dataId != 103) continue;
+      const Json::Value message = ParseJson(data.json);
+      for (const Json::Value& entry : message) {
+        if (entry["dataId"].asUInt() != 106) continue;
+        for (const Json::Value& record : entry["payload"]["records"]) ids.push_back(record["id"].asInt64());
+      }
+    }
+    return ids;
+  }
+  size_t ReportChunks() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    size_t n = 0;
+    for (const SentClientData& data : sent) n += data.dataId == 103 ? 1 : 0;
+    return n;
+  }
+
+  uint32_t failCall = 0;   // this call fails (0: none)
+  uint32_t stallCall = 0;  // this call waits for ReleaseStall (0: none)
+  std::function<void()> beforeCall;
+  std::optional<ServerResponse> answer;  // copied into every response
+  bool ackResult = true;
+  std::vector<SentClientData> sent;
+  std::vector<CmdAck> acks;
+  std::vector<std::string> ackPayloads;
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  uint32_t calls_ = 0;
+  bool stalled_ = false;
+};
+
+class SuiteEnv : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    base_ = test_support::MakeScratchFolder("agreports-");
+    agentRoot_ = base_ + "/agent/";
+    ASSERT_EQ(AGMiscSetAgentRoot(agentRoot_.c_str()), 1);
+    platform::SetMachineRoot(base_ + "/machine/");
+    char16_t folder[260] = {};
+    ASSERT_EQ(AGPreInstGetAvInstallationPath(folder, 260), 1);
+    productFolder_ = platform::Utf16ToUtf8(std::u16string_view(folder, platform::U16Length(folder, 260))).value();
+    std::filesystem::create_directories(productFolder_);
+    ASSERT_EQ(SetClientGUID("0123456789abcdef0123456789abcdef"), 1);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    std::filesystem::remove_all(base_, ec);
+  }
+
+  std::string ProductDb() const { return productFolder_ + "reports.db"; }
+
+  // Adds `count` event reports to the product's report database.
+  void AddReports(int count, const std::string& kind = "scan") {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(ProductDb().c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "CREATE TABLE IF NOT EXISTS reports(id INTEGER PRIMARY KEY AUTOINCREMENT, "
+                           "time INTEGER NOT NULL, kind TEXT NOT NULL, detail TEXT NOT NULL);BEGIN",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_stmt* insert = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "INSERT INTO reports(time, kind, detail) VALUES(1700000000, ?, 'event')", -1,
+                                 &insert, nullptr),
+              SQLITE_OK);
+    for (int i = 0; i < count; ++i) {
+      sqlite3_bind_text(insert, 1, kind.c_str(), -1, SQLITE_TRANSIENT);
+      ASSERT_EQ(sqlite3_step(insert), SQLITE_DONE);
+      sqlite3_reset(insert);
+    }
+    sqlite3_finalize(insert);
+    ASSERT_EQ(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+  }
+
+  void WriteProductFile(const std::string& name, const std::string& text) const {
+    std::ofstream(productFolder_ + name, std::ios::binary | std::ios::trunc) << text;
+  }
+  std::string ReadFile(const std::string& path) const {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+
+  void PutStore(uint32_t id, const void* data, uint32_t size) { ASSERT_TRUE(SetClientBlobData(id, size, data)); }
+
+  platform::ManualClock clock_;
+  platform::ScopedClock clockScope_{&clock_};
+  RecordingRpClient rpClient_;
+  LogCapture log_;
+  std::string base_;
+  std::string agentRoot_;
+  std::string productFolder_;
+};
+
+// Record ids from..to, both included.
+inline std::vector<int64_t> IdRange(int64_t from, int64_t to) {
+  std::vector<int64_t> ids;
+  for (int64_t id = from; id <= to; ++id) ids.push_back(id);
+  return ids;
+}
