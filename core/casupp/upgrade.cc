@@ -6,8 +6,10 @@
 
 #include <json/json.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "core/casupp/pending_records.h"
@@ -20,6 +22,7 @@
 #include "core/siblings/client_store.h"
 #include "core/siblings/siblings.h"
 #include "platform/clock.h"
+#include "platform/error.h"
 #include "platform/ini.h"
 #include "platform/named_event.h"
 #include "platform/utf.h"
@@ -86,7 +89,50 @@ bool ResultIniPath(const char16_t* fileName, std::u16string* path) {
   return true;
 }
 
-// Step 8 and 9: the download locations carried by the upgrade data.
+// The system error of a profile read that gave nothing: a missing file or key
+// reads as "file not found", as on Windows.
+uint32_t ProfileReadError() { return errno != 0 ? platform::ErrorFromErrno(errno) : platform::kErrorFileNotFound; }
+
+// "InstallResult" of a result file, as the upgrade tool wrote it; false when
+// the file or the key is missing or empty (`error` then holds the cause).
+bool ReadInstallResult(const std::u16string& iniPath, std::string* value, uint32_t* error) {
+  char16_t text[260] = {};
+  errno = 0;
+  if (platform::GetPrivateProfileStringW(kResultSection, kResultKey, u"", text, 260, iniPath.c_str()) == 0) {
+    *error = ProfileReadError();
+    return false;
+  }
+  *value = platform::Utf16ToUtf8(text).value_or("");
+  return true;
+}
+
+// Which result file and command record belong to an acknowledgement task.
+const char16_t* ResultFileOf(uint32_t taskType) { return taskType == 116 ? u"SPResult.ini" : u"UPResult.ini"; }
+uint32_t CmdRecordIdOf(uint32_t taskType) {
+  return taskType == 116 ? DB_ID_SP_UPDATE_STATUS_CMD_GUID : DB_ID_UP_UPDATE_STATUS_CMD_GUID;
+}
+
+// One acknowledgement at a time: the two task performers may both hold an
+// acknowledgement task of the same upgrade, and the second must find the
+// first one's outcome (record deleted, result consumed) before it reads.
+std::mutex& UpgradeCmdAckLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+// Once the acknowledgement reached the server or the pending list, its result
+// is removed from the result file: no later event and no later start sends it
+// again, and a result left over never answers the next upgrade command.
+void ConsumeInstallResult(const std::u16string& iniPath) {
+  if (!platform::WritePrivateProfileStringW(kResultSection, kResultKey, nullptr, iniPath.c_str())) {
+    AGLOG_AS("SendUpgradeCmdAck", AG_LOG_FAILURE, "Removing InstallResult failed, Error:(%lu)",
+             static_cast<unsigned long>(platform::ErrorFromErrno(errno)));
+  }
+}
+
+// Step 8 and 9: the download locations carried by the upgrade data. Its lines
+// are those of HandleUpgradationScenario.
+constexpr const char* kScenarioRoutine = "HandleUpgradationScenario";
 bool StoreUpgradeLocations(const uint8_t* record, uint32_t upgradeType) {
   std::vector<uint8_t> locations(kLocationRecordSize, 0);
   const std::string avFromUa = WideField(record, kAvFromUaOffset);
@@ -95,21 +141,21 @@ bool StoreUpgradeLocations(const uint8_t* record, uint32_t upgradeType) {
   PutSlot(locations.data(), 0, avFromUa);
   PutSlot(locations.data(), 0x400, avFromCdn);
   PutSlot(locations.data(), 0x800, avFromServer);
-  AGLOG(AG_LOG_PROGRESS, "AV build URLs. FromUA:(%s), FromServer:(%s), FromCDN:(%s)", avFromUa.c_str(),
-        avFromServer.c_str(), avFromCdn.c_str());
+  AGLOG_AS(kScenarioRoutine, AG_LOG_PROGRESS, "AV build URLs. FromUA:(%s), FromServer:(%s), FromCDN:(%s)",
+           avFromUa.c_str(), avFromServer.c_str(), avFromCdn.c_str());
 
   const std::string uaFromUa = WideField(record, kUaFromUaOffset);
   const std::string uaFromCdn = WideField(record, kUaFromCdnOffset);
   const std::string uaFromServer = WideField(record, kUaFromServerOffset);
   if (!uaFromUa.empty() || !uaFromCdn.empty() || !uaFromServer.empty()) {
-    AGLOG(AG_LOG_PROGRESS,
-          "UA was present on this client so storing UA download URLs. FromUA:(%s), FromServer:(%s), FromCDN:(%s)",
-          uaFromUa.c_str(), uaFromServer.c_str(), uaFromCdn.c_str());
+    AGLOG_AS(kScenarioRoutine, AG_LOG_PROGRESS,
+             "UA was present on this client so storing UA download URLs. FromUA:(%s), FromServer:(%s), FromCDN:(%s)",
+             uaFromUa.c_str(), uaFromServer.c_str(), uaFromCdn.c_str());
     PutSlot(locations.data(), 0x1400, uaFromUa);
     PutSlot(locations.data(), 0x1800, uaFromCdn);
     PutSlot(locations.data(), 0x1C00, uaFromServer);
   } else {
-    AGLOG(AG_LOG_PROGRESS, "UA was not present on this client");
+    AGLOG_AS(kScenarioRoutine, AG_LOG_PROGRESS, "UA was not present on this client");
   }
 
   uint32_t lastId = 0;
@@ -117,18 +163,18 @@ bool StoreUpgradeLocations(const uint8_t* record, uint32_t upgradeType) {
   if (upgradeType == 1) {
     std::vector<uint8_t> uaRecord(kLocationRecordSize, 0);
     if (!GetClientBlobData(DB_ID_UA_DOWNLOAD_URLS, kLocationRecordSize, uaRecord.data())) {
-      AGLOG(AG_LOG_FAILURE, "GetClientBlobData failed for updating UA URLs.");
+      AGLOG_AS(kScenarioRoutine, AG_LOG_FAILURE, "GetClientBlobData failed for updating UA URLs.");
       std::fill(uaRecord.begin(), uaRecord.end(), 0);
     }
     std::memcpy(uaRecord.data() + 0x1400, locations.data() + 0x1400, 3 * kSlotBytes);
     if (!SetClientBlobData(DB_ID_UA_DOWNLOAD_URLS, kLocationRecordSize, uaRecord.data())) {
-      AGLOG(AG_LOG_FAILURE, "SetClientBlobData failed for updating UA URLs.");
+      AGLOG_AS(kScenarioRoutine, AG_LOG_FAILURE, "SetClientBlobData failed for updating UA URLs.");
     }
     lastId = DB_ID_MINOR_UPGRADE_URLS;
     lastStored = SetClientBlobData(DB_ID_MINOR_UPGRADE_URLS, kLocationRecordSize, locations.data());
   } else {
     if (!SetClientBlobData(DB_ID_AV_DOWNLOAD_URLS, kLocationRecordSize, locations.data())) {
-      AGLOG(AG_LOG_FAILURE, "SetClientBlobData failed for AV Urls.");
+      AGLOG_AS(kScenarioRoutine, AG_LOG_FAILURE, "SetClientBlobData failed for AV Urls.");
     }
     bool oldUaPresent = false;
     if (IsOldUpdateManagerPresent(&oldUaPresent, nullptr, 0) && oldUaPresent) SetUAUpgradeStatus(true);
@@ -136,9 +182,10 @@ bool StoreUpgradeLocations(const uint8_t* record, uint32_t upgradeType) {
     lastStored = SetClientBlobData(DB_ID_UA_DOWNLOAD_URLS, kLocationRecordSize, locations.data());
   }
   if (!lastStored) {
-    AGLOG(AG_LOG_FAILURE, "SetClientBlobData failed for(%lu)", static_cast<unsigned long>(lastId));
+    AGLOG_AS(kScenarioRoutine, AG_LOG_FAILURE, "SetClientBlobData failed for(%lu)",
+             static_cast<unsigned long>(lastId));
     if (upgradeType == 1) {
-      AGLOG(AG_LOG_FAILURE, "Aborting minor upgrade as SetClientBlobData failed");
+      AGLOG_AS(kScenarioRoutine, AG_LOG_FAILURE, "Aborting minor upgrade as SetClientBlobData failed");
       return false;
     }
   }
@@ -162,7 +209,8 @@ bool HandleUpgrdCmdAck() {
     return false;
   }
   if (!platform::WritePrivateProfileStringW(kResultSection, kResultKey, u"0", iniPath.c_str())) {
-    AGLOG(AG_LOG_FAILURE, "WritePrivateProfileStringW failed, Error:(%lu)", static_cast<unsigned long>(errno));
+    AGLOG(AG_LOG_FAILURE, "WritePrivateProfileStringW failed, Error:(%lu)",
+          static_cast<unsigned long>(platform::ErrorFromErrno(errno)));
     return false;
   }
   uint32_t error = 0;
@@ -255,19 +303,27 @@ void GetMinorUpgrade(uint32_t* value) {
   AGLOG(AG_LOG_PROGRESS, "Exit");
 }
 
+bool IsUpgradeCmdAckOutstanding(uint32_t taskType) {
+  AgUpgradeCmdRecord record{};
+  if (!GetClientBlobData(CmdRecordIdOf(taskType), sizeof(record), &record)) return false;
+  std::u16string iniPath;
+  std::string result;
+  uint32_t error = 0;
+  return ResultIniPath(ResultFileOf(taskType), &iniPath) && ReadInstallResult(iniPath, &result, &error);
+}
+
 bool SendUpgradeCmdAck(uint32_t taskType, IRPClient* rpClient) {
   AGLOG(AG_LOG_PROGRESS, "Start");
+  std::lock_guard<std::mutex> serialised(UpgradeCmdAckLock());
   CmdAck ack{};
   ack.dwStatus = kCmdAckFailed;
-  const char16_t* resultFile = u"SPResult.ini";
-  uint32_t recordId = DB_ID_SP_UPDATE_STATUS_CMD_GUID;
+  const char16_t* resultFile = ResultFileOf(taskType);
+  const uint32_t recordId = CmdRecordIdOf(taskType);
   ack.dwCmdId = 116;
   if (taskType != 116) {
     uint32_t upgradeType = 0;
     Siblings().support->GetClientUpgradeType(&upgradeType);
     ack.dwCmdId = upgradeType == 1 ? 120 : 117;
-    resultFile = u"UPResult.ini";
-    recordId = DB_ID_UP_UPDATE_STATUS_CMD_GUID;
   }
 
   AgUpgradeCmdRecord record{};
@@ -287,12 +343,12 @@ bool SendUpgradeCmdAck(uint32_t taskType, IRPClient* rpClient) {
     AGLOG(AG_LOG_FAILURE, "GetModulePathW failed for getting ini path");
     return false;
   }
-  char16_t result[260] = {};
-  if (platform::GetPrivateProfileStringW(kResultSection, kResultKey, u"", result, 260, iniPath.c_str()) == 0) {
-    AGLOG(AG_LOG_FAILURE, "GetPrivateProfileStringW failed errorcode(%d).", 2);
+  std::string installResult;
+  uint32_t readError = 0;
+  if (!ReadInstallResult(iniPath, &installResult, &readError)) {
+    AGLOG(AG_LOG_FAILURE, "GetPrivateProfileStringW failed errorcode(%d).", static_cast<int>(readError));
     return false;
   }
-  const std::string installResult = platform::Utf16ToUtf8(result).value_or("");
   ack.dwStatus = installResult == "0" ? kCmdAckDone : kCmdAckFailed;
 
   Json::Value payload(Json::objectValue);
@@ -309,20 +365,32 @@ bool SendUpgradeCmdAck(uint32_t taskType, IRPClient* rpClient) {
   }
   std::memcpy(ack.pszAckPayload, text.data(), text.size());
 
+  // True once the server has the acknowledgement or the pending list carries it.
+  bool handedOver = false;
   ServerResponse* response = nullptr;
   if (!rpClient->SendCommandAck(&ack, &response)) {
     AGLOG(AG_LOG_FAILURE, "SendCommandAck failed");
-    if (!StorePendingCommandAck(ack)) AGLOG(AG_LOG_FAILURE, "SetClientPendingCommands failed");
+    handedOver = StorePendingCommandAck(ack);
+    if (!handedOver) AGLOG(AG_LOG_FAILURE, "SetClientPendingCommands failed");
   } else {
     if (response == nullptr || response->bSuccess) {
+      handedOver = true;
       if (!DeleteClientBlobData(recordId)) {
         AGLOG(AG_LOG_FAILURE, "DeleteClientBlobData failed for deleting id (%d) from db.", static_cast<int>(recordId));
       }
     } else {
       HandleErrorCodes(response);
+      // A refusal (an unknown client, a server busy) is often gone once the
+      // error handling has run, and a server that never hears of the upgrade
+      // shows it stuck: the acknowledgement goes out once more from the
+      // pending list, which drops it if the server refuses it again.
+      AGLOG(AG_LOG_FAILURE, "Upgrade command acknowledgement refused by the server; stored to be sent once more");
+      handedOver = StorePendingCommandAck(ack);
+      if (!handedOver) AGLOG(AG_LOG_FAILURE, "SetClientPendingCommands failed");
     }
     CheckConnStateAndNotifyAV();
   }
+  if (handedOver) ConsumeInstallResult(iniPath);
   std::free(ack.pszAckPayload);
   if (response != nullptr) rpClient->FreeServerResponse(response);
   return true;

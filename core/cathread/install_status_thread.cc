@@ -5,12 +5,14 @@
 #include "core/cathread/install_status_thread.h"
 
 #include <array>
-#include <cstdlib>
+#include <charconv>
+#include <cerrno>
 #include <memory>
 #include <string>
 
 #include "core/agcore/core_state.h"
 #include "core/casupp/product_notifications.h"
+#include "core/casupp/upgrade.h"
 #include "core/common/aglog.h"
 #include "core/rpclcore/passive_notifications.h"
 #include "core/rpclcore/task_pool.h"
@@ -24,19 +26,23 @@
 
 namespace {
 
+// Every line of the thread, also those written from its helpers, carries the
+// thread's routine name.
+constexpr const char* kThreadRoutine = "CaAvInstallStatusThread";
+
 struct EventSpec {
   const char* name;
-  const char* logName;
+  const char* creationFailure;  // format with the system error
 };
 
 // Creation order; the wait order puts the clean-up event second.
 constexpr std::array<EventSpec, 6> kEvents = {{
-    {"Global\\VXAV_Installation_Status", "AV inst status"},
-    {"Global\\VXAV_Download_Status", "AV Download status"},
-    {"Global\\VX_Sp_Upgrd_Status", "UPGRD_STATUS_EVENT"},
-    {"Global\\VX_Up_Upgrd_Status", "UPGRD_MAJOR_MINOR_STATUS_EVENT"},
-    {"Global\\VXAV_Download_Failed", "AV_DOWN_FAILED_EVENT"},
-    {"Global\\VXAV_Download_Info", "CA_EVENT_SEND_AV_DOWNLOAD_INFO"},
+    {"Global\\VXAV_Installation_Status", "CreateEvent(AV inst status) failed (Err = %lu)"},
+    {"Global\\VXAV_Download_Status", "CreateEvent(AV Download status) failed (Err = %lu)"},
+    {"Global\\VX_Sp_Upgrd_Status", "CreateEvent(UPGRD_STATUS_EVENT) failed (Err = %lu)"},
+    {"Global\\VX_Up_Upgrd_Status", "CreateEvent(UPGRD_MAJOR_MINOR_STATUS_EVENT) failed (Err = %lu)"},
+    {"Global\\VXAV_Download_Failed", "CreateEvent(AV_DOWN_FAILED_EVENT) failed (Err = %lu)"},
+    {"Global\\VXAV_Download_Info", "CreateEvent(CA_EVENT_SEND_AV_DOWNLOAD_INFO) failed (Err = %lu)"},
 }};
 
 enum WaitIndex { kInstallStatus = 0, kCleanup, kDownloadStatus, kSpUpgrade, kUpUpgrade, kDownloadFailed, kDownloadInfo };
@@ -51,14 +57,18 @@ void QueueTask(uint8_t taskId, uint32_t actionId) { AddTaskInQ(GetRpTaskQueue(),
 void RefreshPassiveNotification(bool* registered) {
   if (*registered) {
     uint32_t bits = 0;
-    if (!RpGetThreadPassiveNotification(&bits)) AGLOG(AG_LOG_FAILURE, "RpGetThreadPassiveNotification() failed.");
+    if (!RpGetThreadPassiveNotification(&bits)) {
+      AGLOG_AS(kThreadRoutine, AG_LOG_FAILURE, "RpGetThreadPassiveNotification() failed.");
+    }
     return;
   }
   *registered = RpRegisterThreadForPassiveNotification(nullptr);
-  if (!*registered) AGLOG(AG_LOG_FAILURE, "RpRegisterThreadForPassiveNotification() failed.");
+  if (!*registered) AGLOG_AS(kThreadRoutine, AG_LOG_FAILURE, "RpRegisterThreadForPassiveNotification() failed.");
 }
 
 // "INSTALL"/"RESULT" of "agbldn.ini" in the agent root, 0 when not a number.
+// A number beyond 32 bits is no result code either: it must not wrap onto one
+// ("4294967802" is not 506).
 uint32_t ReadInstallResult(const char16_t* rootDir) {
   std::u16string path(rootDir, platform::U16Length(rootDir, 260));
   path += u"agbldn.ini";
@@ -66,7 +76,11 @@ uint32_t ReadInstallResult(const char16_t* rootDir) {
   char16_t text[260] = {};
   platform::GetPrivateProfileStringW(u"INSTALL", u"RESULT", u"0", text, 260, path.c_str());
   const std::string utf8 = platform::Utf16ToUtf8(text).value_or("0");
-  return static_cast<uint32_t>(std::strtoul(utf8.c_str(), nullptr, 10));
+  const size_t start = utf8.find_first_not_of(" \t");
+  if (start == std::string::npos) return 0;
+  const char* first = utf8.c_str() + start + (utf8[start] == '+' ? 1 : 0);
+  uint32_t value = 0;
+  return std::from_chars(first, utf8.c_str() + utf8.size(), value).ec == std::errc() ? value : 0;
 }
 
 void OnInstallationStatus(bool* registered) {
@@ -77,11 +91,12 @@ void OnInstallationStatus(bool* registered) {
   QueueTask(CS_CLIENT_TASKQ_SEND_INSTALLATION_STATUS, 114);
   if (result != kResultNeedsProductNotification) return;
   if (!NotifyDataChangeToAV(AIAV_ACTION_SET_CLIENT_GUID, nullptr, nullptr)) {
-    AGLOG(AG_LOG_FAILURE, "NotifyDataChangeToAV failed for AIAV_ACTION_SET_CLIENT_GUID");
+    AGLOG_AS(kThreadRoutine, AG_LOG_FAILURE, "NotifyDataChangeToAV failed for AIAV_ACTION_SET_CLIENT_GUID");
   }
   uint32_t roaming = 0;
   if (!NotifyDataChangeToAV(AIAV_ACTION_SET_ROAMING_STATUS, &roaming, nullptr)) {
-    AGLOG(AG_LOG_FAILURE, "NotifyDataChangeToAV failed AIAV_ACTION_SET_ROAMING_STATUS: %d", static_cast<int>(roaming));
+    AGLOG_AS(kThreadRoutine, AG_LOG_FAILURE, "NotifyDataChangeToAV failed AIAV_ACTION_SET_ROAMING_STATUS: %d",
+             static_cast<int>(roaming));
   }
 }
 
@@ -89,7 +104,7 @@ void OnDownloadStatus() {
   uint8_t ptp = 0;
   if (Siblings().support->GetPTPStatus(&ptp) && ptp == 1) {
     if (!NotifyStartWebServerToClient()) {
-      AGLOG(AG_LOG_FAILURE, "NotifyStartWebServerToClient failed");
+      AGLOG_AS(kThreadRoutine, AG_LOG_FAILURE, "NotifyStartWebServerToClient failed");
     } else {
       QueueTask(CS_CLIENT_TASKQ_SEND_DOWNLOAD_INFO, kDownloadInfoActionId);
     }
@@ -97,20 +112,21 @@ void OnDownloadStatus() {
   }
   bool onPrem = false;
   if (!IsOnPrem(&onPrem)) {
-    AGLOG(AG_LOG_FAILURE, "IsOnPrem failed");
+    AGLOG_AS(kThreadRoutine, AG_LOG_FAILURE, "IsOnPrem failed");
     onPrem = false;
   }
   uint32_t source = 0;
   const bool sourceRead = Siblings().support->GetAVDownloadUrlSrc(&source);
   if (onPrem && sourceRead) {
-    AGLOG(AG_LOG_PROGRESS, "It Is OnPrem & GetAVDownloadUrlSrc succeded so added event 130 in queue.");
+    AGLOG_AS(kThreadRoutine, AG_LOG_PROGRESS,
+             "It Is OnPrem & GetAVDownloadUrlSrc succeded so added event 130 in queue.");
     QueueTask(CS_CLIENT_TASKQ_SEND_DOWNLOAD_INFO, kDownloadInfoActionId);
   } else if (!onPrem && sourceRead && source == kAvDownloadUrlSourceUa) {
-    AGLOG(AG_LOG_PROGRESS,
-          "It Is OnCloud & GetAVDownloadUrlSrc succeded  URL source is UA so added event 130 in queue.");
+    AGLOG_AS(kThreadRoutine, AG_LOG_PROGRESS,
+             "It Is OnCloud & GetAVDownloadUrlSrc succeded  URL source is UA so added event 130 in queue.");
     QueueTask(CS_CLIENT_TASKQ_SEND_DOWNLOAD_INFO, kDownloadInfoActionId);
   } else {
-    AGLOG(AG_LOG_FAILURE, "GetAVDownloadUrlSrc Faild.");
+    AGLOG_AS(kThreadRoutine, AG_LOG_FAILURE, "GetAVDownloadUrlSrc Faild.");
   }
 }
 
@@ -140,8 +156,10 @@ uint32_t CaAvInstallStatusThread(const CaCoreParam* param) {
     uint32_t error = 0;
     events[i] = platform::NamedEvent::CreateOrOpen(kEvents[i].name, true, false, attributes, &error);
     if (!events[i]) {
-      AGLOG(AG_LOG_FAILURE, "CreateEvent(%s) failed (Err = %lu)", kEvents[i].logName,
-            static_cast<unsigned long>(error));
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+      AGLOG(AG_LOG_FAILURE, kEvents[i].creationFailure, static_cast<unsigned long>(error));
+#pragma GCC diagnostic pop
       return 0;
     }
   }
@@ -149,6 +167,13 @@ uint32_t CaAvInstallStatusThread(const CaCoreParam* param) {
 
   bool registered = RpRegisterThreadForPassiveNotification(nullptr);
   if (!registered) AGLOG(AG_LOG_FAILURE, "RpRegisterThreadForPassiveNotification() failed.");
+
+  // An upgrade acknowledgement whose signal found no holder (the agent was
+  // down when the upgrade tool finished, or start-up signalled before these
+  // events existed) is still due while its record and result are there: its
+  // event is set once here, so the first wait queues it.
+  if (IsUpgradeCmdAckOutstanding(CS_CLIENT_TASKQ_SEND_SP_UPGRADE_STATUS)) events[2]->Set();
+  if (IsUpgradeCmdAckOutstanding(CS_CLIENT_TASKQ_SEND_UP_UPGRADE_STATUS)) events[3]->Set();
 
   platform::Event* cleanup = GetCoreState().cleanupEvent.get();
   std::array<platform::Waitable*, 7> handles = {events[0].get(), cleanup,          events[1].get(), events[2].get(),

@@ -1,0 +1,133 @@
+// Upgrade acknowledgements end to end: the acknowledgement of an upgrade that
+// finished while the agent was down (the upgrade data and the command record
+// left in the agent INI, as the upgrade tool leaves them) reaches the server
+// exactly once, also when the server is down at the first attempt and across
+// a further restart.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/e2e_harness.h"
+
+namespace e2e {
+namespace {
+
+using std::chrono::seconds;
+
+constexpr const char* kCmdGuid = "e2e-upgrade-command-0001";
+constexpr size_t kUpgradeDataSize = 6356;
+
+// An INI blob as the support library stores it: hexadecimal bytes followed by
+// their 8-bit sum.
+std::string IniBlob(const std::vector<uint8_t>& bytes) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string text;
+  uint8_t sum = 0;
+  for (uint8_t byte : bytes) {
+    sum = static_cast<uint8_t>(sum + byte);
+    text += kHex[byte >> 4];
+    text += kHex[byte & 0xF];
+  }
+  text += kHex[sum >> 4];
+  text += kHex[sum & 0xF];
+  return text;
+}
+
+// What a major upgrade to this very build leaves for the new agent.
+void LeaveFinishedUpgrade(const AgentFixture& agent, const std::string& clientGuid) {
+  std::vector<uint8_t> data(kUpgradeDataSize, 0);
+  std::memcpy(data.data(), clientGuid.data(), clientGuid.size());
+  const uint32_t major = 2;
+  std::memcpy(data.data() + 100, &major, sizeof(major));
+  const std::string target = std::to_string(AG_VERSION_MAJOR) + "." + std::to_string(AG_VERSION_MINOR) + ".99";
+  std::memcpy(data.data() + 376, target.data(), target.size());
+
+  std::vector<uint8_t> command(264, 0);
+  std::memcpy(command.data() + 4, kCmdGuid, std::strlen(kCmdGuid));
+
+  std::ofstream ini(agent.root() + "/config/agadv.ini", std::ios::app);
+  ini << "\n[DATA_FOR_UPGRADE]\ndata=" << IniBlob(data) << "\n[UPGRADE_CMD_INFO]\nCmdRecord0=" << IniBlob(command)
+      << "\n";
+}
+
+size_t UpgradeAcks(const AgentFixture& agent, bool faulted) {
+  size_t count = 0;
+  for (const Json::Value& entry : agent.JournalEntries("ack")) {
+    if (entry.get("cmdGuid", "").asString() == kCmdGuid && entry.get("fault", false).asBool() == faulted) ++count;
+  }
+  return count;
+}
+
+bool Registered(const AgentFixture& agent) { return !agent.ClientGuid().empty(); }
+
+// Lets a few more heartbeat cycles pass, in which a second acknowledgement
+// would have gone out.
+void LetCyclesPass(const AgentFixture& agent) {
+  const size_t now = agent.JournalEntries("clientdata").size();
+  WaitFor([&] { return agent.JournalEntries("clientdata").size() > now + 6; }, seconds(30));
+}
+
+class UpgradeAcknowledgement : public ::testing::Test {
+ protected:
+  // The result file lives beside the core, which all end-to-end tests share.
+  UpgradeAcknowledgement() { std::filesystem::remove(BinDir() + "/UPResult.ini"); }
+  ~UpgradeAcknowledgement() override { std::filesystem::remove(BinDir() + "/UPResult.ini"); }
+
+  // An enrolled agent, stopped, with a finished upgrade left behind.
+  void EnrolAndUpgrade() {
+    ASSERT_TRUE(agent.StartSimulator());
+    ASSERT_TRUE(agent.StartAgent());
+    ASSERT_TRUE(WaitFor([&] { return Registered(agent); }, seconds(60))) << agent.AgentLog();
+    ASSERT_EQ(agent.StopAgent(), 0);
+    LeaveFinishedUpgrade(agent, agent.ClientGuid());
+  }
+
+  AgentFixture agent;
+};
+
+TEST_F(UpgradeAcknowledgement, LeftFromBeforeARestartArrivesExactlyOnce) {
+  EnrolAndUpgrade();
+  ASSERT_TRUE(agent.StartAgent());
+  ASSERT_TRUE(WaitFor([&] { return UpgradeAcks(agent, false) >= 1; }, seconds(60))) << agent.AgentLog();
+  LetCyclesPass(agent);
+  EXPECT_EQ(agent.StopAgent(), 0);
+
+  ASSERT_TRUE(agent.StartAgent());
+  LetCyclesPass(agent);
+  EXPECT_EQ(agent.StopAgent(), 0);
+
+  const auto acks = agent.JournalEntries("ack");
+  EXPECT_EQ(UpgradeAcks(agent, false), 1u) << agent.AgentLog();
+  for (const Json::Value& entry : acks) {
+    if (entry.get("cmdGuid", "").asString() != kCmdGuid) continue;
+    EXPECT_EQ(entry.get("cmdId", 0).asUInt(), 117u);
+    EXPECT_EQ(entry.get("status", 0).asUInt(), 1u);
+  }
+}
+
+TEST_F(UpgradeAcknowledgement, ArrivesExactlyOnceWhenTheServerIsDownAtTheFirstAttempt) {
+  EnrolAndUpgrade();
+  ASSERT_TRUE(agent.StopSimulator());
+  ASSERT_TRUE(agent.StartAgent());
+  ASSERT_TRUE(WaitFor([&] { return agent.AgentLog().find("SendCommandAck failed") != std::string::npos; },
+                      seconds(60)))
+      << agent.AgentLog();
+
+  ASSERT_TRUE(agent.StartSimulator());
+  ASSERT_TRUE(WaitFor([&] { return UpgradeAcks(agent, false) >= 1; }, seconds(90))) << agent.AgentLog();
+  LetCyclesPass(agent);
+  EXPECT_EQ(agent.StopAgent(), 0);
+
+  ASSERT_TRUE(agent.StartAgent());
+  LetCyclesPass(agent);
+  EXPECT_EQ(agent.StopAgent(), 0);
+  EXPECT_EQ(UpgradeAcks(agent, false), 1u) << agent.AgentLog();
+}
+
+}  // namespace
+}  // namespace e2e
