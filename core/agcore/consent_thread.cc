@@ -13,6 +13,7 @@
 #include "core/common/aglog.h"
 #include "core/siblings/siblings.h"
 #include "platform/clock.h"
+#include "platform/error.h"
 #include "platform/named_event.h"
 #include "platform/os_version.h"
 #include "platform/process.h"
@@ -73,7 +74,12 @@ class UpgradeData {
 
 bool OpenDownloaderEvent(const std::string& name) {
   uint32_t error = 0;
-  return platform::NamedEvent::OpenExisting(name, &error) != nullptr;
+  if (platform::NamedEvent::OpenExisting(name, &error)) return true;
+  // Another user's object of that name is an impostor, not a running launcher.
+  if (error == platform::kErrorInvalidOwner) {
+    AGLOG(AG_LOG_FAILURE, "Event %s belongs to another user: ignored", name.c_str());
+  }
+  return false;
 }
 
 bool AgbldnAlreadyRunning(const char* name) {

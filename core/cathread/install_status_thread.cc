@@ -160,6 +160,9 @@ uint32_t CaAvInstallStatusThread(const CaCoreParam* param) {
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
       AGLOG(AG_LOG_FAILURE, kEvents[i].creationFailure, static_cast<unsigned long>(error));
 #pragma GCC diagnostic pop
+      if (error == platform::kErrorInvalidOwner) {
+        AGLOG(AG_LOG_FAILURE, "Event %s belongs to another user: refused", kEvents[i].name);
+      }
       return 0;
     }
   }

@@ -2,11 +2,11 @@
 
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 #include "core/common/agadv_ini.h"
 #include "core/common/aglog.h"
+#include "core/config/otp_file.h"
 #include "core/config/paths.h"
 #include "core/config/tenant_info.h"
 #include "core/siblings/siblings.h"
@@ -15,7 +15,6 @@
 namespace {
 
 constexpr size_t kMaxPathBytes = 260;
-constexpr size_t kOtpLength = 10;
 // What the safe string calls report for a text that does not fit.
 constexpr uint32_t kStrSafeInsufficientBuffer = 0x8007007Au;
 constexpr uint32_t kConnectionRoaming = 2;
@@ -47,18 +46,28 @@ std::string GetLastAppliedOTP() {
       return {};
     }
     std::ifstream file(otpPath, std::ios::binary);
-    if (!file) {
+    std::string content(kOtpFileMaxBytes + 1, '\0');
+    if (file) file.read(content.data(), static_cast<std::streamsize>(content.size()));
+    if (!file && !file.eof()) {
       AGLOG(AG_LOG_FAILURE, "OTP file is not present or Error Reading OTP file.");
       return {};
     }
-    const std::string content((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    const size_t marker = content.rfind('=');
-    if (marker == std::string::npos) {
-      AGLOG(AG_LOG_FAILURE, "OTP is invalid as not found the identifyer.");
+    content.resize(static_cast<size_t>(file.gcount()));
+    if (content.size() > kOtpFileMaxBytes) {
+      AGLOG(AG_LOG_FAILURE, "OTP file is not present or Error Reading OTP file.");
       return {};
     }
-    if (marker < kOtpLength) throw std::out_of_range("OTP shorter than its fixed length");
-    return content.substr(marker - kOtpLength, kOtpLength);
+    std::string otp;
+    switch (OtpFromFileText(content, &otp)) {
+      case OtpTextResult::kFound:
+        return otp;
+      case OtpTextResult::kNoMarker:
+        AGLOG(AG_LOG_FAILURE, "OTP is invalid as not found the identifyer.");
+        return {};
+      case OtpTextResult::kTooShort:
+        throw std::out_of_range("OTP shorter than its fixed length");
+    }
+    return {};
   } catch (const std::exception&) {
     AGLOG(AG_LOG_FAILURE, "Std exception found in GetLastAppliedOTP");
   } catch (...) {

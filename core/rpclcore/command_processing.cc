@@ -9,6 +9,7 @@
 #include "core/casupp/server_notifications.h"
 #include "core/casupp/upgrade.h"
 #include "core/common/aglog.h"
+#include "core/common/secret_mask.h"
 #include "core/config/paths.h"
 #include "core/rpclcore/core_notification.h"
 #include "core/siblings/client_store.h"
@@ -237,7 +238,7 @@ bool RpReceiveAndProcessCommand(const char* commandJson, IRPClient* rpClient, ui
         std::memcpy(copy, record->pszText, size);
         std::free(*ackPayload);
         *ackPayload = copy;
-        AGLOG(AG_LOG_FAILURE, "Ack Payload  %s", copy);
+        AGLOG(AG_LOG_FAILURE, "Ack Payload  %s", MaskJsonSecrets(copy).c_str());
       }
     }
   } else if (!PushDataToCS(rpClient, run.response.record)) {

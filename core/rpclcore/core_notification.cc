@@ -12,6 +12,7 @@
 #include "core/agcore/core_state.h"
 #include "core/casupp/pending_records.h"
 #include "core/common/aglog.h"
+#include "core/common/secret_mask.h"
 #include "core/config/agent_files.h"
 #include "core/rpclcore/heartbeat_thread.h"
 #include "core/rpclcore/passive_notifications.h"
@@ -157,7 +158,7 @@ std::string GetOTPPayload(int64_t statusCode) {
     }
     payload["otp"] = otp;
     const std::string text = Json::FastWriter().write(payload);
-    AGLOG(AG_LOG_PROGRESS, "OTP Payload data : %s", text.c_str());
+    AGLOG(AG_LOG_PROGRESS, "OTP Payload data : %s", MaskJsonSecrets(text).c_str());
     return text;
   } catch (const std::exception&) {
     AGLOG(AG_LOG_FAILURE, "Std Exception occured in GetOTPPayload Function");

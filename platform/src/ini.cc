@@ -5,11 +5,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <mutex>
 #include <optional>
 #include <vector>
 
-#include "platform/thread.h"
+#include "file_lock.h"
 #include "platform/utf.h"
 #include "unique_fd.h"
 
@@ -19,6 +20,8 @@ namespace {
 // Files larger than this are not profiles; reading one gives defaults and
 // writing fails, instead of the agent taking the whole file into memory.
 constexpr size_t kMaxFileBytes = 32u << 20;
+// Mode of a file that a write creates.
+constexpr mode_t kNewFileMode = 0644;
 
 // One line of the file. Lines that are neither a section header nor a
 // key=value pair (comments, garbage, text that is not UTF-8) keep their bytes
@@ -36,7 +39,10 @@ struct Profile {
 };
 
 // Every profile access takes this lock: the agent's threads share INI files
-// and a write is read-modify-replace.
+// and a write is read-modify-replace. Other processes (the agent's tools and
+// installers) write the same files: a write also holds the file's lock file
+// (<file>.lock, see file_lock.h) from its read to its rename, so that no
+// process loses another's update.
 std::mutex& ProfileMutex() {
   static std::mutex mutex;
   return mutex;
@@ -194,15 +200,23 @@ bool Store(const std::string& path, const Profile& profile) {
     }
     text += end;
   }
-  // Readers never see a half-written file: write a sibling, then rename.
-  const std::string temporary = path + ".tmp" + std::to_string(getpid()) + "_" + std::to_string(CurrentThreadId());
-  internal::UniqueFd fd(open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  // Readers never see a half-written file: write a sibling, then rename. The
+  // sibling's name is unique and created exclusively (mkstemp: O_EXCL, so a
+  // planted file or symlink is never written through), and it takes the
+  // owner and mode of the file it replaces.
+  std::string temporary = path + ".XXXXXX";
+  internal::UniqueFd fd(mkostemp(temporary.data(), O_CLOEXEC));
   if (!fd.Valid()) {
     return false;
   }
   struct stat original {};
-  if (stat(path.c_str(), &original) == 0) {
+  if (lstat(path.c_str(), &original) == 0 && S_ISREG(original.st_mode)) {
+    // Changing the owner needs privileges the writer may not have; the file
+    // then becomes the writer's, as any rewrite by that user would make it.
+    static_cast<void>(fchown(fd.Get(), original.st_uid, original.st_gid));
     fchmod(fd.Get(), original.st_mode & 07777);
+  } else {
+    fchmod(fd.Get(), kNewFileMode);
   }
   size_t written = 0;
   while (written < text.size()) {
@@ -387,6 +401,10 @@ bool WritePrivateProfileStringW(const char16_t* section, const char16_t* key, co
     return false;  // would not read back as written
   }
   std::lock_guard lock(ProfileMutex());
+  const auto file_lock = internal::FileLock::Acquire(*path + ".lock");
+  if (!file_lock) {
+    return false;
+  }
   auto profile = Load(*path);
   if (!profile) {
     return false;

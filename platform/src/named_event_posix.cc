@@ -1,11 +1,11 @@
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 
+#include "file_lock.h"
 #include "platform/error.h"
 #include "platform/folders.h"
 #include "platform/named_event.h"
@@ -19,6 +19,14 @@ namespace {
 using internal::UniqueFd;
 
 constexpr size_t kMaxNameBytes = 200;
+// Only the agent's user creates events; everyone else may only open them.
+constexpr mode_t kFolderMode = 0755;
+// Owner reads and sets; others only set, and only events made for that.
+constexpr mode_t kPrivateMode = 0600;
+constexpr mode_t kSettableByEveryoneMode = 0622;
+// A drain reads at most this much: a writer that never stops cannot keep the
+// agent in the loop (a pipe holds 64 KiB by default).
+constexpr size_t kMaxDrainBytes = 64 * 1024;
 
 // The name without its namespace prefix, or empty when it is not usable.
 std::string FileName(std::string_view name) {
@@ -41,60 +49,64 @@ void Report(uint32_t* error, uint32_t code) {
   }
 }
 
-// Serialises creation and opening across processes, so that two creators of
-// a name nobody holds do not both set up its initial state.
-class FolderLock {
- public:
-  explicit FolderLock(const std::string& folder)
-      : fd_(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-    int result = fd_.Valid() ? -1 : 0;
-    while (fd_.Valid() && (result = flock(fd_.Get(), LOCK_EX)) != 0 && errno == EINTR) {
-    }
-    held_ = fd_.Valid() && result == 0;
-  }
-  [[nodiscard]] bool Held() const { return held_; }
-
- private:
-  UniqueFd fd_;  // closing it drops the lock
-  bool held_ = false;
-};
-
-class FifoLock {
- public:
-  explicit FifoLock(int fd) : fd_(fd) {
-    while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-    }
-  }
-  ~FifoLock() { flock(fd_, LOCK_UN); }
-  FifoLock(const FifoLock&) = delete;
-  FifoLock& operator=(const FifoLock&) = delete;
-
- private:
-  int fd_;
-};
-
 int Pending(int fd) {
   int bytes = 0;
-  return ioctl(fd, FIONREAD, &bytes) == 0 ? bytes : 0;
+  return fd >= 0 && ioctl(fd, FIONREAD, &bytes) == 0 ? bytes : 0;
 }
 
-void Drain(int read_fd) {
-  char buffer[64];
-  while (read(read_fd, buffer, sizeof buffer) > 0) {
+// Empties the pipe; true when it held at least one byte.
+bool Drain(int read_fd) {
+  char buffer[4096];
+  size_t total = 0;
+  ssize_t n = 0;
+  while (total < kMaxDrainBytes && (n = read(read_fd, buffer, sizeof buffer)) > 0) {
+    total += static_cast<size_t>(n);
   }
+  return total > 0;
 }
 
-bool EnsureEventFolder(const std::string& folder) {
-  if (!EnsureFolder(folder)) {
+// The owner of the events folder, after making sure of it: a real folder
+// (not a link), owned by this user or by the superuser. A folder of our own
+// left world-writable by an older version is closed; one that belongs to
+// anyone else is not used.
+bool CheckFolder(const std::string& folder, uid_t* owner, uint32_t* error) {
+  struct stat info {};
+  if (lstat(folder.c_str(), &info) != 0) {
+    Report(error, errno == ENOENT ? kErrorFileNotFound : ErrorFromErrno(errno));
     return false;
   }
-  // Any user may create events here; the sticky bit keeps them from removing
-  // each other's. Only the folder's owner can (and needs to) change the mode.
-  struct stat info {};
-  if (stat(folder.c_str(), &info) == 0 && info.st_uid == geteuid() && (info.st_mode & 07777) != 01777) {
-    chmod(folder.c_str(), 01777);
+  if (!S_ISDIR(info.st_mode) || (info.st_uid != geteuid() && info.st_uid != 0)) {
+    Report(error, kErrorInvalidOwner);
+    return false;
+  }
+  if (info.st_uid == geteuid() && (info.st_mode & 07777) != kFolderMode && chmod(folder.c_str(), kFolderMode) != 0) {
+    Report(error, ErrorFromErrno(errno));
+    return false;
+  }
+  *owner = info.st_uid;
+  return true;
+}
+
+// An existing name is used only when it is a FIFO made by this user or by the
+// folder's owner (the agent): another user's object could be an impostor.
+bool CheckFifo(int fd, uid_t folder_owner, struct stat* info, uint32_t* error) {
+  if (fstat(fd, info) != 0) {
+    Report(error, ErrorFromErrno(errno));
+    return false;
+  }
+  if (!S_ISFIFO(info->st_mode)) {
+    Report(error, kErrorInvalidHandle);  // the name belongs to something else
+    return false;
+  }
+  if (info->st_uid != geteuid() && info->st_uid != folder_owner) {
+    Report(error, kErrorInvalidOwner);
+    return false;
   }
   return true;
+}
+
+std::string CreationLockPath(const std::string& folder) {
+  return folder.substr(0, folder.size() - 1) + ".lock";  // beside the folder, never an event's name
 }
 
 }  // namespace
@@ -109,7 +121,9 @@ NamedEvent::NamedEvent(std::string name, int read_fd, int write_fd, bool manual_
       already_existed_(already_existed) {}
 
 NamedEvent::~NamedEvent() {
-  close(read_fd_);
+  if (read_fd_ >= 0) {
+    close(read_fd_);
+  }
   close(write_fd_);
 }
 
@@ -123,51 +137,60 @@ std::unique_ptr<NamedEvent> NamedEvent::CreateOrOpen(std::string_view name, bool
     return nullptr;
   }
   const std::string folder = Folder();
-  if (!EnsureEventFolder(folder)) {
+  uid_t folder_owner = 0;
+  if (!EnsureFolder(folder)) {
     Report(error, ErrorFromErrno(errno));
     return nullptr;
   }
-  FolderLock lock(folder);
-  if (!lock.Held()) {
+  if (!CheckFolder(folder, &folder_owner, error)) {
+    return nullptr;
+  }
+  // Serialises creators, so that two creators of a name nobody holds do not
+  // both set up its initial state. Only this user can open the lock file.
+  const auto lock = internal::FileLock::Acquire(CreationLockPath(folder));
+  if (!lock) {
     Report(error, ErrorFromErrno(errno));
     return nullptr;
   }
   const std::string path = folder + file_name;
   const bool everyone = attributes_or_null != nullptr &&
                         (attributes_or_null->everyone_access & kEventModifyState) != 0;
-  const mode_t mode = (everyone ? 0666 : 0600) | (manual_reset ? 0 : S_IXUSR);
+  const mode_t mode = (everyone ? kSettableByEveryoneMode : kPrivateMode) | (manual_reset ? 0 : S_IXUSR);
   if (mkfifo(path.c_str(), mode) != 0 && errno != EEXIST) {
     Report(error, ErrorFromErrno(errno));
     return nullptr;
   }
-  UniqueFd write_fd(open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+  // Before our own read end is open, the write end opens only when another
+  // process holds the event.
+  UniqueFd write_fd(open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
   const bool held = write_fd.Valid();
   if (!held && errno != ENXIO) {
     Report(error, errno == ENOENT ? kErrorFileNotFound : ErrorFromErrno(errno));
     return nullptr;
   }
-  UniqueFd read_fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  UniqueFd read_fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
   if (!read_fd.Valid()) {
     Report(error, ErrorFromErrno(errno));
     return nullptr;
   }
   struct stat info {};
-  if (fstat(read_fd.Get(), &info) != 0 || !S_ISFIFO(info.st_mode)) {
-    Report(error, kErrorInvalidHandle);  // the name belongs to something else
+  if (!CheckFifo(read_fd.Get(), folder_owner, &info, error)) {
     return nullptr;
   }
   if (held) {
     manual_reset = (info.st_mode & S_IXUSR) == 0;
   } else {
-    write_fd = UniqueFd(open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+    write_fd = UniqueFd(open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
     if (!write_fd.Valid()) {
       Report(error, ErrorFromErrno(errno));
       return nullptr;
     }
-    // A FIFO left behind by an earlier holder takes this creator's mode.
+    // A FIFO left behind by an earlier holder takes this creator's mode, and
+    // whatever a writer that outlived the holders left in it is dropped.
     if (info.st_uid == geteuid() && (info.st_mode & 07777) != mode) {
       fchmod(read_fd.Get(), mode);
     }
+    Drain(read_fd.Get());
     if (initially_signalled && write(write_fd.Get(), "s", 1) != 1) {
       Report(error, ErrorFromErrno(errno));
       return nullptr;
@@ -185,26 +208,26 @@ std::unique_ptr<NamedEvent> NamedEvent::OpenExisting(std::string_view name, uint
     return nullptr;
   }
   const std::string folder = Folder();
-  FolderLock lock(folder);
-  if (!lock.Held()) {
-    Report(error, errno == ENOENT ? kErrorFileNotFound : ErrorFromErrno(errno));
+  uid_t folder_owner = 0;
+  if (!CheckFolder(folder, &folder_owner, error)) {
     return nullptr;
   }
   const std::string path = folder + file_name;
-  UniqueFd write_fd(open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+  UniqueFd write_fd(open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
   if (!write_fd.Valid()) {
     // ENXIO: the FIFO is there but no process has it open.
     Report(error, errno == ENOENT || errno == ENXIO ? kErrorFileNotFound : ErrorFromErrno(errno));
     return nullptr;
   }
-  UniqueFd read_fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   struct stat info {};
-  if (!read_fd.Valid() || fstat(read_fd.Get(), &info) != 0) {
-    Report(error, ErrorFromErrno(errno));
+  if (!CheckFifo(write_fd.Get(), folder_owner, &info, error)) {
     return nullptr;
   }
-  if (!S_ISFIFO(info.st_mode)) {
-    Report(error, kErrorInvalidHandle);
+  // Another user may only set an event made settable by everyone: it gets
+  // the write end alone.
+  UniqueFd read_fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+  if (!read_fd.Valid() && errno != EACCES) {
+    Report(error, ErrorFromErrno(errno));
     return nullptr;
   }
   Report(error, kErrorSuccess);
@@ -212,14 +235,22 @@ std::unique_ptr<NamedEvent> NamedEvent::OpenExisting(std::string_view name, uint
                                                     (info.st_mode & S_IXUSR) == 0, true));
 }
 
+// No lock: Set, Reset and the wake-up of a waiter are single reads and writes
+// of the pipe, so no other process (of any user) can hold them up. Two setters
+// racing may leave two bytes; a waiter and Reset take all there are.
 bool NamedEvent::Set() {
-  FifoLock lock(write_fd_);
   AG_TSAN_RELEASE(this);
-  return Pending(read_fd_) > 0 || write(write_fd_, "s", 1) == 1;
+  if (Pending(read_fd_) > 0) {
+    return true;
+  }
+  // A full pipe (EAGAIN) is a signalled event.
+  return write(write_fd_, "s", 1) == 1 || errno == EAGAIN;
 }
 
 bool NamedEvent::Reset() {
-  FifoLock lock(write_fd_);
+  if (read_fd_ < 0) {
+    return false;
+  }
   Drain(read_fd_);
   return true;
 }
@@ -227,8 +258,7 @@ bool NamedEvent::Reset() {
 int NamedEvent::PollFd() const { return read_fd_; }
 
 bool NamedEvent::ConsumeAfterWake() {
-  char byte = 0;
-  if (manual_reset_ ? Pending(read_fd_) == 0 : read(read_fd_, &byte, 1) != 1) {
+  if (manual_reset_ ? Pending(read_fd_) == 0 : !Drain(read_fd_)) {
     return false;
   }
   AG_TSAN_ACQUIRE(this);

@@ -16,26 +16,39 @@
 //   namespace per machine root). The rest must be 1..200 bytes without '/',
 //   '\\' or NUL and not "." or "..": otherwise kErrorInvalidName (123).
 //
-// Mechanism: one FIFO per event in <MachineRoot()>run/agcore/events/ (a
-// sticky, world-writable folder, so with the default root "/" it is
-// /run/agcore/events/<name>). Every holder keeps the FIFO open for reading and
-// writing; the pipe holds one byte while the event is signalled, so every
-// holder's read end is readable (poll()) and joins WaitAnyRealTime together
-// with unnamed events. The kernel drops the byte when the last holder closes,
-// and opening the write end without blocking fails (ENXIO) when no holder has
-// it open: that is "nobody holds it". Set and Reset take flock() on the FIFO so
-// that the test-and-write stays one step across processes; creating and
-// opening lock the events folder, so two creators of a name nobody holds do
-// not both set up its initial state.
+// Mechanism: one FIFO per event in <MachineRoot()>run/agcore/events/ (so with
+// the default root "/" it is /run/agcore/events/<name>). Every holder keeps
+// the FIFO open for reading and writing; the pipe holds a byte while the event
+// is signalled, so every holder's read end is readable (poll()) and joins
+// WaitAnyRealTime together with unnamed events. The kernel drops the bytes
+// when the last holder closes, and opening the write end without blocking
+// fails (ENXIO) when no holder has it open: that is "nobody holds it".
+//
+// Hostile neighbours: no other user can hold up, impersonate or squat an
+// event.
+// - The folder belongs to the agent's user and is mode 0755: only that user
+//   creates events. A folder of our own left world-writable by an older
+//   version is closed again; a folder owned by anyone but this user or the
+//   superuser is not used (kErrorInvalidOwner).
+// - An existing name is used only when it is a FIFO owned by this user or the
+//   folder's owner; anything else fails with kErrorInvalidOwner (another
+//   user's FIFO) or kErrorInvalidHandle (not a FIFO).
+// - Set, Reset and waits take no lock and never block: every open is
+//   O_NONBLOCK, a full pipe counts as signalled, and a drain reads a bounded
+//   amount, so a process writing without end cannot keep a holder busy. Only
+//   creation is serialised (two creators of a name nobody holds must not both
+//   set up its initial state), through a lock file beside the folder that
+//   only the agent's user can open, taken with bounded non-blocking tries.
 // Access: created with SecurityAttributes granting Everyone kEventModifyState
-// the FIFO is mode 0666, otherwise 0600 (other users get kErrorAccessDenied).
+// the FIFO is mode 0622 (others may open it to set it, not to read or reset
+// it), otherwise 0600 (other users get kErrorAccessDenied). Such an opener
+// holds the write end only: Set() works, Reset() fails and it cannot wait.
 // The owner-execute bit, meaningless on a FIFO, marks an auto-reset event so
 // that processes which only open it wait with the creator's reset mode.
 //
 // Thread safety: one object may be set, reset and waited on from any thread.
-// A child made by fork() shares the parent's open FIFOs and with them the
-// parent's flock, so it opens the event again instead of using inherited
-// objects.
+// A child made by fork() shares the parent's open FIFOs, so it opens the
+// event again instead of using inherited objects.
 #pragma once
 
 #include <cstdint>
@@ -50,6 +63,11 @@ namespace platform {
 
 struct SecurityAttributes;  // process.h
 
+// The Windows code for an object that belongs to another user: a name taken
+// by another user's FIFO, or an events folder owned by anyone but this user
+// or the superuser.
+inline constexpr uint32_t kErrorInvalidOwner = 1307;
+
 class AG_PLATFORM_EXPORT NamedEvent final : public Waitable {
  public:
   // Null on failure; `error` (optional) receives the Windows error code, and
@@ -59,7 +77,8 @@ class AG_PLATFORM_EXPORT NamedEvent final : public Waitable {
                                                   const SecurityAttributes* attributes_or_null,
                                                   uint32_t* error = nullptr);
   // Opens an event that some process holds, with the creator's reset mode.
-  // Null on failure, with kErrorFileNotFound when nobody holds it.
+  // Null on failure, with kErrorFileNotFound when nobody holds it and
+  // kErrorInvalidOwner when the name belongs to another user.
   static std::unique_ptr<NamedEvent> OpenExisting(std::string_view name, uint32_t* error = nullptr);
 
   ~NamedEvent() override;

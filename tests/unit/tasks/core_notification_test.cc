@@ -136,5 +136,8 @@ TEST_F(CoreNotificationTest, OtpUnknownStatusSendsMinusOneWithStoredOtp) {
   EXPECT_CALL(env.rpClient, SendNotification(29, 144, ::testing::HasSubstr("\"otp\":\"0123456789\",\"scd\":-1"), _))
       .WillOnce(Return(1));
   EXPECT_EQ(NotifyClientCoreForRpTask(CA_NOTIFY_EVENT_ID_OTP_STATUS, 99), 1);
+  // The log shows the payload with the OTP masked, never the OTP itself.
+  EXPECT_TRUE(env.log.Contains("\"otp\":\"01****89\""));
+  EXPECT_FALSE(env.log.Contains("0123456789"));
   platform::SetMachineRoot(previousRoot);
 }

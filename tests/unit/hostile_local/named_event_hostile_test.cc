@@ -1,0 +1,156 @@
+// Named events against local users who are not the agent: they cannot hold
+// up the agent with locks, cannot create or squat a name, and may set (only)
+// an event the agent made settable by everyone.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "other_process.h"
+#include "platform/error.h"
+#include "platform/event.h"
+#include "platform/folders.h"
+#include "platform/named_event.h"
+#include "platform/process.h"
+#include "temp_folder.h"
+
+namespace platform {
+namespace {
+
+using hostile_test::CanActAsAnotherUser;
+using hostile_test::Handshake;
+using platform_test::TempFolder;
+
+constexpr const char* kStatusEvent = "Global\\VXAV_Installation_Status";
+
+int Poll(Waitable* waitable) {
+  Waitable* handles[] = {waitable};
+  return WaitAnyRealTime(handles, 0);
+}
+
+std::unique_ptr<NamedEvent> CreateSettableByEveryone(std::string_view name) {
+  EveryoneSecurityAttributes everyone;
+  const SecurityAttributes* attributes = nullptr;
+  if (!everyone.Build(kEventModifyState, &attributes)) {
+    return nullptr;
+  }
+  auto event = NamedEvent::CreateOrOpen(name, true, false, attributes, nullptr);
+  everyone.Release();
+  return event;
+}
+
+// The machine root must be reachable by the other user.
+void OpenUpRoot(const TempFolder& root) { chmod(root.Path().c_str(), 0755); }
+
+// Another process (of another user when we can) holds exclusive flocks on
+// the events folder and on the event's FIFO, as `flock <folder> sleep` would:
+// creating, setting and resetting events still completes.
+TEST(HostileLocalNamedEvent, LocksHeldByAnotherProcessDoNotHoldUpTheAgent) {
+  TempFolder root(true);
+  OpenUpRoot(root);
+  auto status = CreateSettableByEveryone(kStatusEvent);
+  ASSERT_NE(status, nullptr);
+  const std::string folder = NamedEvent::Folder();
+  Handshake handshake;
+  const pid_t holder = hostile_test::Spawn(
+      [&] {
+        const int folder_fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+        const int fifo_fd = open((folder + "VXAV_Installation_Status").c_str(), O_WRONLY | O_NONBLOCK);
+        if (folder_fd < 0 || fifo_fd < 0 || flock(folder_fd, LOCK_EX) != 0 || flock(fifo_fd, LOCK_EX) != 0) {
+          return 1;
+        }
+        handshake.TellReady();
+        handshake.AwaitFinish();
+        return 0;
+      },
+      CanActAsAnotherUser());
+  ASSERT_TRUE(handshake.AwaitReady());
+
+  // The agent's side runs in a child of its own, so that a hang fails the
+  // test instead of stalling it.
+  const int agent = hostile_test::Run(
+      [&] {
+        auto other = NamedEvent::CreateOrOpen("Global\\agbldn_1.0", true, false, nullptr, nullptr);
+        if (other == nullptr || !status->Set() || Poll(status.get()) != 0 || !status->Reset()) {
+          return 1;
+        }
+        return Poll(status.get()) == kWaitTimeout ? 0 : 2;
+      },
+      false);
+  handshake.TellFinish();
+  EXPECT_EQ(agent, 0);
+  EXPECT_EQ(hostile_test::Wait(holder), 0);
+}
+
+// Another user may set the status event, which the agent made for that; it
+// may neither reset it, nor open the agent's private events, nor create a
+// name of its own.
+TEST(HostileLocalNamedEvent, AnotherUserSetsOnlyWhatIsSettableAndCreatesNothing) {
+  if (!CanActAsAnotherUser()) {
+    GTEST_SKIP() << "needs to run as the superuser to act as another user";
+  }
+  TempFolder root(true);
+  OpenUpRoot(root);
+  auto status = CreateSettableByEveryone(kStatusEvent);
+  auto own = NamedEvent::CreateOrOpen("Global\\agent_only", true, false, nullptr, nullptr);
+  ASSERT_NE(status, nullptr);
+  ASSERT_NE(own, nullptr);
+  const int other_user = hostile_test::Run(
+      [] {
+        uint32_t error = 0;
+        auto settable = NamedEvent::OpenExisting(kStatusEvent, &error);
+        if (settable == nullptr || !settable->Set()) return 1;
+        if (settable->Reset()) return 2;
+        if (NamedEvent::OpenExisting("Global\\agent_only", &error) != nullptr || error != kErrorAccessDenied) return 3;
+        if (NamedEvent::CreateOrOpen("Global\\squatted", true, true, nullptr, &error) != nullptr) return 4;
+        return access((NamedEvent::Folder() + "squatted").c_str(), F_OK) == 0 ? 5 : 0;
+      },
+      true);
+  EXPECT_EQ(other_user, 0);
+  EXPECT_EQ(Poll(status.get()), 0);
+}
+
+// An older version left the folder world-writable; another user planted and
+// holds a FIFO under the name of the build launcher's event. The agent
+// closes the folder and neither opens nor adopts the impostor.
+TEST(HostileLocalNamedEvent, NameCreatedByAnotherUserIsRefused) {
+  if (!CanActAsAnotherUser()) {
+    GTEST_SKIP() << "needs to run as the superuser to act as another user";
+  }
+  TempFolder root(true);
+  OpenUpRoot(root);
+  const std::string folder = NamedEvent::Folder();
+  ASSERT_TRUE(EnsureFolder(folder));
+  ASSERT_EQ(chmod(folder.c_str(), 01777), 0);
+  Handshake handshake;
+  const pid_t squatter = hostile_test::Spawn(
+      [&] {
+        const std::string path = folder + "agbldn_1.0";
+        if (mkfifo(path.c_str(), 0666) != 0) return 1;
+        const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+        if (fd < 0) return 2;
+        handshake.TellReady();
+        handshake.AwaitFinish();
+        return 0;
+      },
+      true);
+  ASSERT_TRUE(handshake.AwaitReady());
+
+  uint32_t error = 0;
+  EXPECT_EQ(NamedEvent::OpenExisting("Global\\agbldn_1.0", &error), nullptr);
+  EXPECT_EQ(error, kErrorInvalidOwner);
+  EXPECT_EQ(NamedEvent::CreateOrOpen("Global\\agbldn_1.0", true, false, nullptr, &error), nullptr);
+  EXPECT_EQ(error, kErrorInvalidOwner);
+  struct stat info {};
+  ASSERT_EQ(stat(folder.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0755u);
+  handshake.TellFinish();
+  EXPECT_EQ(hostile_test::Wait(squatter), 0);
+}
+
+}  // namespace
+}  // namespace platform
