@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh
 echo "Building (first time takes a few minutes)..."
 cmake -S . -B out/normal -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-ninja -C out/normal -j "${AG_JOBS:-2}" agentsvc cssim agtenant agevent agcore agdevid agbldn agmachinfo >/dev/null
+ninja -C out/normal -j "${AG_JOBS:-2}" agentsvc cssim agtenant agevent agcore agdevid agbldn agmachinfo agentctl >/dev/null
 
 bin=$PWD/out/normal/bin
 demo=$(mktemp -d /tmp/agcore-demo.XXXXXX)
@@ -91,6 +91,8 @@ say "Enrolment: the agent registered with the server as client $guid"
 
 wait_for "heartbeats" 30 heartbeats_above 1
 say "Heartbeats: the server has received $(count_heartbeats) heartbeats from the agent"
+say "What an operator sees: agentctl status --root $root"
+"$bin/agentctl" status --root "$root" --machine-root "$machine" | sed 's/^/    /' || true
 
 say "Installation: the server handed the agent two download locations for the protection product"
 wait_for "the installation" 60 test -f "$machine/opt/vornex/status.json" &&

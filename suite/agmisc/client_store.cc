@@ -9,11 +9,14 @@
 
 #include "agmisc_log.h"
 #include "lease_owner.h"
+#include "platform/clock.h"
 
 namespace agmisc {
 namespace {
 
-constexpr int kSchemaVersion = 1;
+// 1: the four tables. 2: pending records carry the time they were stored,
+// so that a status query can tell how long the oldest one has waited.
+constexpr int kSchemaVersion = 2;
 
 constexpr const char* kSchemaSql =
     "CREATE TABLE IF NOT EXISTS entries("
@@ -22,7 +25,7 @@ constexpr const char* kSchemaSql =
     // can never remove a newer record.
     "CREATE TABLE IF NOT EXISTS pending("
     "  record_id INTEGER PRIMARY KEY AUTOINCREMENT, list INTEGER NOT NULL,"
-    "  type INTEGER NOT NULL, data BLOB NOT NULL, lease_owner TEXT);"
+    "  type INTEGER NOT NULL, data BLOB NOT NULL, lease_owner TEXT, created_at INTEGER);"
     "CREATE TABLE IF NOT EXISTS events("
     "  event_id INTEGER PRIMARY KEY, frequency INTEGER NOT NULL, last_sync INTEGER NOT NULL);"
     "CREATE TABLE IF NOT EXISTS client_values("
@@ -33,7 +36,9 @@ constexpr const char* kSetEntrySql =
     "INSERT INTO entries(id, type, data) VALUES(?1, ?2, ?3) "
     "ON CONFLICT(id) DO UPDATE SET type = excluded.type, data = excluded.data";
 constexpr const char* kDeleteEntrySql = "DELETE FROM entries WHERE id = ?1";
-constexpr const char* kAddPendingSql = "INSERT INTO pending(list, type, data) VALUES(?1, ?2, ?3)";
+constexpr const char* kAddStoredAtSql = "ALTER TABLE pending ADD COLUMN created_at INTEGER";
+constexpr const char* kAddPendingSql =
+    "INSERT INTO pending(list, type, data, created_at) VALUES(?1, ?2, ?3, ?4)";
 constexpr const char* kSelectLeasableSql =
     "SELECT record_id, list, data, lease_owner FROM pending "
     "WHERE lease_owner IS NULL OR lease_owner <> ?1 ORDER BY record_id";
@@ -103,15 +108,29 @@ std::optional<ClientStore> ClientStore::Open(const std::string& path, int busy_t
     store.LogFailure(__func__, "PRAGMA user_version", code);
     return std::nullopt;
   }
-  if (version < kSchemaVersion) {
-    const std::string create = std::string("BEGIN IMMEDIATE;") + kSchemaSql + "PRAGMA user_version=" +
-                               std::to_string(kSchemaVersion) + ";COMMIT;";
-    if (!store.Execute(create.c_str())) {
-      store.Rollback();
-      return std::nullopt;
-    }
+  if (version < kSchemaVersion && !store.UpgradeSchema()) {
+    store.Rollback();
+    return std::nullopt;
   }
   return store;
+}
+
+bool ClientStore::UpgradeSchema() {
+  // The version is read again under the write lock: another process may have
+  // upgraded the file since it was first read.
+  if (!Execute("BEGIN IMMEDIATE")) return false;
+  int version = 0;
+  const int code = QueryInt(db_.get(), "PRAGMA user_version", &version);
+  if (code != SQLITE_OK) {
+    LogFailure(__func__, "PRAGMA user_version", code);
+    return false;
+  }
+  if (version == 1 && !Execute(kAddStoredAtSql)) return false;
+  if (version < kSchemaVersion) {
+    const std::string create = std::string(kSchemaSql) + "PRAGMA user_version=" + std::to_string(kSchemaVersion);
+    if (!Execute(create.c_str())) return false;
+  }
+  return Execute("COMMIT");
 }
 
 void ClientStore::SetBusyTimeout(int busy_timeout_ms) { sqlite3_busy_timeout(db_.get(), busy_timeout_ms); }
@@ -220,6 +239,7 @@ bool ClientStore::AddPending(uint32_t list, uint32_t type, uint32_t size, const 
   sqlite3_bind_int64(statement, 1, list);
   sqlite3_bind_int64(statement, 2, type);
   sqlite3_bind_blob(statement, 3, record, static_cast<int>(size), SQLITE_STATIC);
+  sqlite3_bind_int64(statement, 4, platform::GetClock().NowSeconds());
   return StepDone(__func__, statement);
 }
 

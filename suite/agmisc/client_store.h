@@ -4,6 +4,7 @@
 //   entries      numbered entries: id -> (type, bytes)
 //   pending      pending records of lists 14 and 15, in arrival order, with
 //                the lease owner of the process that currently sends them
+//                and the time (seconds since 1970) each was stored
 //   events       send-frequency rows: event id -> (frequency, last sync)
 //   client_values named values of the library itself (GUID, UDI, connection
 //                state, last connected time)
@@ -73,6 +74,9 @@ class ClientStore {
 
   [[nodiscard]] sqlite3_stmt* Prepared(const char* sql);
   [[nodiscard]] bool Execute(const char* sql);
+  // Brings an older file (or a new, empty one) to the current tables in one
+  // write transaction; false leaves the transaction open for Rollback.
+  [[nodiscard]] bool UpgradeSchema();
   // Ends an open transaction without its changes; no-op outside one.
   void Rollback();
   // Logs a failed SQLite call with the store's own error text.

@@ -3,6 +3,7 @@
 // connected time (all kept in the client data store) and the tenant id form
 // handed to the protection product.
 #include <agsuite/agmisc.h>
+#include <agsuite/agmisc_attempts.h>
 #include <openssl/evp.h>
 
 #include <cstring>
@@ -10,9 +11,15 @@
 #include <vector>
 
 #include "agmisc_log.h"
+#include "client_value_names.h"
 #include "store_pool.h"
 
 using agmisc::ClientStore;
+using agmisc::kConnectionStatusValue;
+using agmisc::kGuidValue;
+using agmisc::kLastAttemptValue;
+using agmisc::kLastConnectedValue;
+using agmisc::kUdiValue;
 using agmisc::ReadResult;
 
 namespace {
@@ -20,12 +27,6 @@ namespace {
 // Store ids of the registration status entries (4 bytes each).
 constexpr uint32_t kServerRegStatusId = 25;
 constexpr uint32_t kRelayRegStatusId = 63;
-
-// Names in the client_values table.
-constexpr const char* kGuidValue = "client_guid";
-constexpr const char* kUdiValue = "client_udi";
-constexpr const char* kConnectionStatusValue = "connection_status";
-constexpr const char* kLastConnectedValue = "last_connected_time";
 
 // The agent keeps its GUID and UDI in 100-byte buffers.
 constexpr size_t kMaxIdentityLength = 99;
@@ -158,6 +159,10 @@ uint8_t SetClientConnectionStatus(uint32_t state) {
 
 uint8_t SetLastConnectedTime(uint64_t secondsSince1970) {
   return StoreNumber(kLastConnectedValue, secondsSince1970) ? 1 : 0;
+}
+
+uint8_t SetLastAttemptTime(uint64_t secondsSince1970) {
+  return StoreNumber(kLastAttemptValue, secondsSince1970) ? 1 : 0;
 }
 
 }  // extern "C"

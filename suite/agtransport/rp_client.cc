@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/clock.h"
 #include "suite/agtransport/limits.h"
 #include "suite/agtransport/server_response.h"
 #include "suite/agtransport/transport_log.h"
@@ -254,6 +255,7 @@ bool RpClient::Exchange(Operation operation, uint32_t client_data_kind, Route ro
   TLOG(AG_LOG_VERBOSE, "POST %s (%zu bytes)%s", url->c_str(), request.body.size(),
        request.proxy ? " through the proxy" : "");
 
+  environment_.ReportAttempt(platform::GetClock().NowSeconds());
   const HttpResult result = session_.Post(request);
   if (!result.completed) {
     TLOG(AG_LOG_FAILURE, "POST %s failed: %s", url->c_str(), result.error.c_str());

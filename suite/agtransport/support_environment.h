@@ -34,6 +34,8 @@ class SupportEnvironment {
   // The proxy to reach the server through, or none for a direct connection.
   [[nodiscard]] virtual std::optional<ProxySettings> ReadProxy() = 0;
   virtual void ReportConnectionState(uint32_t state) = 0;
+  // A request is about to be sent (seconds since 1970); kept for operators.
+  virtual void ReportAttempt(int64_t /*seconds*/) {}
 };
 
 // Turns the tenant's stored proxy record into settings; none when the proxy

@@ -1,6 +1,7 @@
 // The production environment: CA bundle, proxy and connection state through
 // the support library (libagmisc).
 #include <agsuite/agmisc.h>
+#include <agsuite/agmisc_attempts.h>
 #include <platform/utf.h>
 
 #include <sys/stat.h>
@@ -37,6 +38,10 @@ class AgmiscEnvironment final : public SupportEnvironment {
       return std::nullopt;
     }
     return ProxyFromRecord(record);
+  }
+
+  void ReportAttempt(int64_t seconds) override {
+    if (SetLastAttemptTime(static_cast<uint64_t>(seconds)) == 0) TLOG(AG_LOG_PASSED_OVER, "SetLastAttemptTime failed");
   }
 
   void ReportConnectionState(uint32_t state) override {

@@ -1,0 +1,128 @@
+// What agentctl makes of the pieces besides the store: ages, masked tenant
+// secrets, the tenant file's states and finding the service's process.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "agent_status.h"
+#include "core/config/tenant_codec.h"
+#include "tests/unit/mocks/scratch_folder.h"
+#include "service_process.h"
+#include "tenant_masking.h"
+#include "text_layout.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+
+// A scratch folder (with a trailing '/') and files written into it.
+class ScratchFolder {
+ public:
+  ScratchFolder() : folder_("agentctl-views-"), path_(folder_.path() + "/") {}
+  const std::string& path() const { return path_; }
+  void Write(const std::string& name, const std::string& bytes) const {
+    fs::create_directories(fs::path(path_ + name).parent_path());
+    std::ofstream(path_ + name, std::ios::binary) << bytes;
+  }
+
+ private:
+  test_support::ScratchFolder folder_;
+  std::string path_;
+};
+
+TEST(AgeTextTest, ReadsAtAGlance) {
+  const struct {
+    int64_t seconds_ago;
+    const char* text;
+  } cases[] = {{0, "just now"},      {4, "just now"},      {42, "42 s ago"},        {180, "3 min ago"},
+               {3599, "59 min ago"}, {7200, "2 h ago"},    {3 * 86400, "3 days ago"}, {-30, "in the future"}};
+  for (const auto& c : cases) EXPECT_EQ(agentctl::AgeText(1000000 - c.seconds_ago, 1000000), c.text) << c.seconds_ago;
+}
+
+TEST(TenantMaskingTest, SecretsShowAtMostTwoCharactersOnEachSide) {
+  const struct {
+    const char* key;
+    const char* value;
+    const char* shown;
+  } cases[] = {
+      {"proxyPassword", "hunter2-long-secret", "hu****et"},
+      {"proxyPassword", "short", "****"},
+      {"apiKey", "12345678", "12****78"},
+      {"clientToken", "abcdefghij", "ab****ij"},
+      {"proxyPassword", "", ""},
+      {"tenantId", "demo-tenant-0001", "demo-tenant-0001"},
+      {"csUrl", "http://127.0.0.1", "http://127.0.0.1"},
+  };
+  for (const auto& c : cases) {
+    Json::Value tenant(Json::objectValue);
+    tenant[c.key] = c.value;
+    EXPECT_EQ(agentctl::MaskedTenant(tenant)[c.key].asString(), c.shown) << c.key << "=" << c.value;
+  }
+  Json::Value nested(Json::objectValue);
+  nested["proxy"]["password"] = "nested-secret-value";
+  nested["proxyPort"] = 8080;
+  const Json::Value masked = agentctl::MaskedTenant(nested);
+  EXPECT_EQ(masked["proxy"]["password"].asString(), "ne****ue");
+  EXPECT_EQ(masked["proxyPort"].asInt(), 8080);
+}
+
+TEST(TenantFileTest, EachStateOfTheFileIsToldApart) {
+  ScratchFolder folder;
+  const std::string path = folder.path() + "clagnt.dat";
+  EXPECT_FALSE(agentctl::ReadTenant(path).present);
+
+  folder.Write("clagnt.dat", "not base64 at all!");
+  auto view = agentctl::ReadTenant(path);
+  EXPECT_TRUE(view.present);
+  EXPECT_FALSE(view.readable);
+  EXPECT_NE(view.problem.find("is not a tenant file"), std::string::npos) << view.problem;
+
+  folder.Write("clagnt.dat", EncodeTenantFile("[1, 2]"));
+  view = agentctl::ReadTenant(path);
+  EXPECT_FALSE(view.readable);
+  EXPECT_NE(view.problem.find("decrypts, but not to a JSON object"), std::string::npos) << view.problem;
+
+  folder.Write("clagnt.dat", EncodeTenantFile(R"({"tenantId":"t-1","csUrl":"https://cs","csPrtNo":443,"csAppNm":"agcs"})"));
+  view = agentctl::ReadTenant(path);
+  ASSERT_TRUE(view.readable) << view.problem;
+  agentctl::StatusSources sources;
+  sources.agent_root = folder.path();
+  sources.machine_root = folder.path() + "machine";
+  const agentctl::AgentStatus status = agentctl::CollectStatus(sources);
+  EXPECT_EQ(status.tenant_id, "t-1");
+  EXPECT_EQ(status.server_address, "https://cs:443/agcs");
+  EXPECT_FALSE(status.relay_address.has_value());
+}
+
+TEST(ServiceProcessTest, FindsTheHostServingThisRootOnly) {
+  ScratchFolder proc;
+  ScratchFolder root;
+  const auto process = [&](const std::string& pid, const std::string& cmdline) {
+    proc.Write(pid + "/cmdline", cmdline);
+  };
+  const std::string trimmed_root = root.path().substr(0, root.path().size() - 1);
+  const struct {
+    const char* name;
+    std::string cmdline;
+    bool found;
+  } cases[] = {
+      {"plain", "agentsvc\0--root\0"s + root.path(), true},
+      {"full path, no trailing slash", "/opt/x/bin/agentsvc\0--log-level\0" "2\0--root\0"s + trimmed_root, true},
+      {"another root", "agentsvc\0--root\0/elsewhere"s, false},
+      {"another program", "cssim\0--root\0"s + root.path(), false},
+      {"no root", "agentsvc\0--help"s, false},
+  };
+  for (const auto& c : cases) {
+    std::error_code ignored;
+    fs::remove_all(proc.path() + "4242", ignored);
+    process("4242", c.cmdline);
+    proc.Write("self/cmdline", "agentsvc");  // not a pid: never looked at
+    EXPECT_EQ(agentctl::FindServicePid(proc.path(), root.path()), c.found ? std::optional<int>(4242) : std::nullopt)
+        << c.name;
+  }
+}
+
+}  // namespace
