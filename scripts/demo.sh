@@ -3,12 +3,23 @@
 # real against the management-server simulator on loopback, telling a person
 # what happens in plain words. Time is compressed: one agent minute lasts one
 # second.
+#
+#   --with-unified-agent   installs the suite's unified-agent stand-in first:
+#                          the agent subscribes to it, takes its device
+#                          identifier from it and registers with it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+with_ua=0
+for arg in "$@"; do
+  case "$arg" in
+    --with-unified-agent) with_ua=1 ;;
+    *) echo "usage: demo.sh [--with-unified-agent]" >&2; exit 2 ;;
+  esac
+done
 scripts/deps.sh
 echo "Building (first time takes a few minutes)..."
 cmake -S . -B out/normal -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-ninja -C out/normal -j "${AG_JOBS:-2}" agentsvc cssim agtenant agevent agcore agdevid agbldn agmachinfo agentctl >/dev/null
+ninja -C out/normal -j "${AG_JOBS:-2}" agentsvc cssim agtenant agevent agcore agdevid agbldn agmachinfo agentctl uaint >/dev/null
 
 bin=$PWD/out/normal/bin
 demo=$(mktemp -d /tmp/agcore-demo.XXXXXX)
@@ -81,6 +92,14 @@ echo '{"product":"protection product stand-in","version":"5.2"}' >"$demo/build.e
 sim_pid=$!
 wait_for "the simulator" 10 curl -fsS "$admin/health"
 
+ua_folder=$machine/opt/uaagent/
+ua_calls=$ua_folder/uaint-calls.jsonl
+ua_called() { grep -F "\"call\":\"$1\"" "$ua_calls" 2>/dev/null | grep -qF '"status":0'; }
+if [ "$with_ua" -eq 1 ]; then
+  say "Installing the unified-agent stand-in (App Paths entry UAAGENT.EXE in the machine registry)"
+  scripts/install-uaint.sh "$machine" "$bin/libuaint.so" "UA-DEMO-DEVICE-4711" | sed 's/^/    /'
+fi
+
 say "Starting the agent (heartbeat every 5 agent minutes = 5 seconds)"
 "$bin/agentsvc" --root "$root" --machine-root "$machine" --minute-ms 1000 --log-level 8 >"$demo/agentsvc.out" 2>&1 &
 agent_pid=$!
@@ -103,6 +122,20 @@ wait_for "the installation report" 60 journal_has '"operation":"notification"' '
   say "Installation reported: the server received the installation status (114): $(notification 114)"
 wait_for "the install notification" 60 journal_has '"operation":"notification"' '"dataId":139' &&
   say "The server also received the one-time install notification (139): $(notification 139)"
+if [ "$with_ua" -eq 1 ]; then
+  wait_for "the subscription" 10 ua_called SubscribeV2 &&
+    say "Unified agent: the agent subscribed with the derived passphrase ($(grep -F '"SubscribeV2"' "$ua_calls" |
+      head -1 | sed 's/.*"passphrase":"\([^"]*\)".*/\1/'))"
+  wait_for "the device identifier" 10 ua_called GetUDIFromQA &&
+    say "Unified agent: the device identifier came from the unified agent: $(grep -F '"GetUDIFromQA"' "$ua_calls" |
+      head -1 | sed 's/.*"udi":"\([^"]*\)".*/\1/')"
+  log_has "Client UDI generated" && echo "    agent log: \"Client UDI generated\""
+  queue '{"client":"*","guid":"demo-reenroll","command":{"cmd":{"id":111,"type":1}}}'
+  say "Queued a re-enrolment command (111): the agent now registers with the unified agent..."
+  wait_for "the registration message" 30 ua_called SendData &&
+    say "Registration message received by the unified agent:" &&
+    grep -F '"SendData"' "$ua_calls" | head -1 | sed 's/^/    /'
+fi
 
 queue '{"client":"*","guid":"demo-os-query","command":{"cmd":{"id":49,"type":4,"data":{"query":"os"}}}}'
 say "Queued an OS-query command at the server; it travels with the next heartbeat..."
@@ -153,5 +186,6 @@ Where to look:
   client data store  $root/data/agclient.db (SQLite)
   simulator journal  $journal
   installer log      $root/temp/agbldn.log
+  unified agent      $ua_calls (with --with-unified-agent)
   tenant file        $root/clagnt.dat (decode with: $bin/agtenant decode $root/clagnt.dat)
 EOF

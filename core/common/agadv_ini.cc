@@ -13,7 +13,7 @@ bool GetAgAdvIniPath(std::u16string* path) {
   std::u16string result(folder, platform::U16Length(folder, 260));
   result += kAgAdvIniName;
   if (result.size() >= 260) {
-    AGLOG(AG_LOG_FAILURE, "GetClientAgentConfigDir failed");
+    AGLOG(AG_LOG_FAILURE, "StringCchCatW failed for FILENAME_AGADV_INI.");
     return false;
   }
   *path = std::move(result);

@@ -1,0 +1,160 @@
+// Finding, loading and subscribing to the unified agent's integration
+// library, with the suite's stand-in installed into the test's machine root.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "core/common/ua_passphrase.h"
+#include "platform/registry.h"
+#include "xua_env.h"
+
+namespace {
+
+using ::testing::ElementsAre;
+
+class XuaLibraryTest : public ::testing::Test {
+ protected:
+  // True when nothing is loaded: ending the subscription finds no library.
+  bool NothingLoaded() {
+    const size_t before = env_.log.Count("Already QAC client un-subcribed with XUA");
+    EXPECT_TRUE(UnsubcribeCommnWithXUA());
+    return env_.log.Count("Already QAC client un-subcribed with XUA") == before + 1;
+  }
+
+  XuaEnv env_;
+};
+
+TEST_F(XuaLibraryTest, WithoutTheUnifiedAgentNothingIsLoadedAndMessagesFail) {
+  EXPECT_FALSE(IsXUAInstalled());
+  EXPECT_TRUE(env_.log.ContainsAtLevel(AG_LOG_FAILURE, "IsRegKeyValuePresent Failed"));
+  char udi[100] = {};
+  EXPECT_FALSE(GetUDIFromXUA(udi, sizeof udi));
+  EXPECT_TRUE(env_.log.ContainsFrom("SubscribeForXUACommn", "LoadDllFromQuoltAgentDir Failed"));
+  EXPECT_TRUE(env_.log.ContainsFrom("GetUDIFromXUA", "SubscribeForXUACommn failed"));
+  EXPECT_TRUE(NothingLoaded());
+}
+
+TEST_F(XuaLibraryTest, SubscriptionWithTheAgentsPassphraseAndItsEnd) {
+  InstallUnifiedAgent();
+  EXPECT_TRUE(IsXUAInstalled());
+  char folder[260] = {};
+  ASSERT_TRUE(GetQuoltAgentPath(folder, sizeof folder));
+  EXPECT_EQ(std::string(folder), env_.machine.UnifiedAgentFolder());
+
+  ASSERT_TRUE(SubscribeForXUACommn());
+  EXPECT_TRUE(env_.log.Contains("Subscribed for communication with XUA Successfully."));
+  ASSERT_TRUE(UnsubcribeCommnWithXUA());
+  EXPECT_TRUE(NothingLoaded());
+
+  const auto calls = env_.Calls();
+  EXPECT_THAT(CallNames(calls), ElementsAre("SubscribeV2", "RegisterNotificationCallback", "UnSubscribe"));
+  EXPECT_EQ(calls[0]["clientType"].asUInt(), 3u);
+  EXPECT_EQ(calls[0]["productId"].asString(), "PRODUCT-ID");
+  EXPECT_EQ(calls[0]["passphrase"].asString(), "accepted");
+  EXPECT_EQ(calls[2]["clientType"].asUInt(), 3u);
+  // The passphrase is a secret: never in the agent's log.
+  char passphrase[UA_PASSPHRASE_BUFFER_SIZE] = {};
+  ASSERT_EQ(GenerateUAPassphrase(passphrase, sizeof passphrase), 0u);
+  EXPECT_FALSE(env_.log.Contains(passphrase));
+}
+
+TEST_F(XuaLibraryTest, PathValueWithoutTrailingSeparatorGluesTheNameOnAndFailsToLoad) {
+  InstallUnifiedAgent();
+  platform::RegistryKey key;
+  ASSERT_EQ(key.CreateKey(platform::RegistryHive::kLocalMachine,
+                          u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\UAAGENT.EXE"),
+            0u);
+  std::string folder = env_.machine.UnifiedAgentFolder();
+  folder.pop_back();
+  ASSERT_EQ(key.WriteString(u"Path", *platform::Utf8ToUtf16(folder)), 0u);
+
+  EXPECT_FALSE(SubscribeForXUACommn());
+  EXPECT_TRUE(env_.log.Contains("DLL Path: (" + folder + "uaint.dll)."));
+  EXPECT_TRUE(env_.log.ContainsAtLevel(AG_LOG_FAILURE, "LoadLibraryEx Failed with error (126)."));
+  EXPECT_TRUE(env_.Calls().empty());
+}
+
+struct Refusal {
+  const char* name;
+  const char* library;
+  const char* settings;
+  std::vector<std::string> calls;
+  const char* logLine;
+};
+
+class XuaRefusedSubscriptionTest : public XuaLibraryTest, public ::testing::WithParamInterface<Refusal> {};
+
+// Every way a subscription can be refused leaves nothing loaded.
+TEST_P(XuaRefusedSubscriptionTest, LeavesNothingLoaded) {
+  const Refusal& refusal = GetParam();
+  InstallUnifiedAgent(refusal.library);
+  env_.Configure(refusal.settings);
+  EXPECT_FALSE(SubscribeForXUACommn());
+  EXPECT_TRUE(env_.log.ContainsAtLevel(AG_LOG_FAILURE, refusal.logLine));
+  EXPECT_TRUE(NothingLoaded());
+  EXPECT_EQ(env_.Names(), refusal.calls);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Refusals, XuaRefusedSubscriptionTest,
+    ::testing::Values(
+        Refusal{"WrongPassphrase", UAINT_LIBRARY, "passphrase=not-the-agents-passphrase", {"SubscribeV2"},
+                "pfnSubscribeV2 Failed"},
+        Refusal{"SubscribeStatusFive", UAINT_LIBRARY, "status.SubscribeV2=5", {"SubscribeV2"}, "pfnSubscribeV2 Failed"},
+        Refusal{"NoNotificationCallbackExport", UAINT_WITHOUT_CALLBACK_LIBRARY, "", {"SubscribeV2", "UnSubscribe"},
+                "GetProcAddress Failed for RegisterNotificationCallback Error code:(127)"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(XuaLibraryTest, WrongPassphraseIsRecordedAsRefusedByTheUnifiedAgent) {
+  InstallUnifiedAgent();
+  env_.Configure("passphrase=not-the-agents-passphrase");
+  EXPECT_FALSE(SubscribeForXUACommn());
+  const auto calls = env_.Calls();
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0]["passphrase"].asString(), "refused");
+  EXPECT_EQ(calls[0]["status"].asInt(), 5);
+}
+
+TEST_F(XuaLibraryTest, NotificationsFromTheUnifiedAgentReachTheCallback) {
+  InstallUnifiedAgent();
+  ASSERT_TRUE(NotifyToXUAForUpgradation());
+  EXPECT_TRUE(env_.log.ContainsFrom("CallbackForNotification", "Start"));
+  EXPECT_TRUE(env_.log.ContainsFrom("CallbackForNotification", "End"));
+  EXPECT_THAT(env_.Names(), ElementsAre("SubscribeV2", "RegisterNotificationCallback", "ProcessCommand",
+                                        "callback", "FreeResponse"));
+}
+
+// A support library whose product-id call throws.
+class ThrowingSupport : public InMemorySupportLibrary {
+ public:
+  explicit ThrowingSupport(bool standard) : standard_(standard) {}
+  uint8_t GetProductIDForXUA(char*, uint32_t) override {
+    if (standard_) throw std::runtime_error("product id store broken");
+    throw 42;
+  }
+
+ private:
+  bool standard_;
+};
+
+TEST_F(XuaLibraryTest, ExceptionsStayInsideAndNameTheRoutine) {
+  InstallUnifiedAgent();
+  struct Case {
+    bool standard;
+    const char* line;
+  };
+  for (const Case& c : {Case{true, "STD::exception found in SendDataToXUA."},
+                        Case{false, "Global::exception found in SendDataToXUA."}}) {
+    ThrowingSupport support(c.standard);
+    SiblingSet set;
+    set.support = &support;
+    ScopedSiblings scope(set);
+    EXPECT_FALSE(SendDataToXUA());
+    EXPECT_TRUE(env_.log.ContainsAtLevel(AG_LOG_FAILURE, c.line)) << c.line;
+  }
+  EXPECT_TRUE(env_.Calls().empty());
+}
+
+}  // namespace

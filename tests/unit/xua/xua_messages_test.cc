@@ -1,0 +1,179 @@
+// The messages to the unified agent as the unified agent receives them (the
+// stand-in's journal), the end of the subscription after an uninstall
+// notice, and the "agadv.ini" flags.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <functional>
+#include <string>
+
+#include "xua_env.h"
+
+namespace {
+
+using ::testing::ElementsAre;
+
+Json::Value Parse(const std::string& text) {
+  Json::Value value;
+  std::string errors;
+  Json::CharReaderBuilder builder;
+  std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+  EXPECT_TRUE(reader->parse(text.data(), text.data() + text.size(), &value, &errors)) << text;
+  return value;
+}
+
+constexpr const char* kUnifiedAgentUdi = "UDI-FROM-UA-0001";
+
+struct MessageCase {
+  const char* name;
+  const char* tenant;
+  std::function<bool()> send;
+  const char* call;       // the export it arrives through
+  uint32_t command;       // "ProcessCommand" only
+  const char* server;     // "SendData" only
+  const char* json;       // as the unified agent must read it
+};
+
+class XuaMessageTest : public ::testing::TestWithParam<MessageCase> {
+ protected:
+  XuaEnv env_;
+};
+
+TEST_P(XuaMessageTest, ArrivesWithTheJsonOfItsTable) {
+  const MessageCase& c = GetParam();
+  env_.WriteTenantJson(c.tenant);
+  CTenantInfo::release(CTenantInfo::getInstance(true));
+  InstallUnifiedAgent(UAINT_LIBRARY, kUnifiedAgentUdi);
+  ASSERT_TRUE(c.send());
+
+  const Json::Value* message = nullptr;
+  const auto calls = env_.Calls();
+  for (const auto& call : calls) {
+    if (call["call"].asString() == c.call) message = &call;
+  }
+  ASSERT_NE(message, nullptr) << c.call;
+  EXPECT_EQ((*message)["status"].asInt(), 0);
+  const std::string text = (*message)["json"].asString();
+  EXPECT_EQ(text.find_first_of(" \n"), std::string::npos) << "not compact: " << text;
+  EXPECT_EQ(Parse(text), Parse(c.json)) << text;
+  if (std::string(c.call) == "ProcessCommand") {
+    EXPECT_EQ((*message)["command"].asUInt(), c.command);
+  } else {
+    EXPECT_EQ((*message)["server"].asString(), c.server);
+  }
+  // Every response the unified agent handed out is given back.
+  size_t handedOut = 0;
+  size_t givenBack = 0;
+  for (const auto& call : calls) {
+    handedOut += call["call"].asString() != "FreeResponse" && call["response"].asBool() ? 1 : 0;
+    givenBack += call["call"].asString() == "FreeResponse" ? 1 : 0;
+  }
+  EXPECT_EQ(handedOut, 1u);
+  EXPECT_EQ(givenBack, 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Messages, XuaMessageTest,
+    ::testing::Values(
+        MessageCase{"Registration", kCloudTenant, [] { return SendDataToXUA(); }, "SendData", 0,
+                    "https://cs.example.test/agent",
+                    R"({"dvid":"UDI-FROM-UA-0001","tid":"tenant-42","mid":"MSG-003","dtyp":15,"pid":"PRODUCT-ID",)"
+                    R"("v":"1.0","loc":"de-DE","dpld":[{"id":1001,"stscd":1,"stsmsg":"register",)"
+                    R"("prdid":"PRODUCT-ID","command":"register","payload":""}]})"},
+        MessageCase{"RegistrationCutsTenantValuesToTheirFields",
+                    R"({"tenantId":"0123456789012345678901234567890123456789-extra","locale":"en-US-x",)"
+                    R"("csmUrl":"https://cs.example.test"})",
+                    [] { return SendDataToXUA(); }, "SendData", 0, "https://cs.example.test",
+                    R"({"dvid":"UDI-FROM-UA-0001","tid":"012345678901234567890123456789012345678","mid":"MSG-003",)"
+                    R"("dtyp":15,"pid":"PRODUCT-ID","v":"1.0","loc":"en-US","dpld":[{"id":1001,"stscd":1,)"
+                    R"("stsmsg":"register","prdid":"PRODUCT-ID","command":"register","payload":""}]})"},
+        MessageCase{"UninstallSucceeded", kCloudTenant, [] { return NotifyToXUAForUninstallation(true); },
+                    "ProcessCommand", 1002, "",
+                    R"({"prdid":"PRODUCT-ID","marksuccess":true,"cmdid":"uninstall-ms-cmd-001"})"},
+        MessageCase{"UninstallFailed", kCloudTenant, [] { return NotifyToXUAForUninstallation(false); },
+                    "ProcessCommand", 1002, "",
+                    R"({"prdid":"PRODUCT-ID","marksuccess":false,"cmdid":"uninstall-ms-cmd-001"})"},
+        MessageCase{"Upgrade", kCloudTenant, [] { return NotifyToXUAForUpgradation(); }, "ProcessCommand", 1000, "",
+                    R"({"prdver":"4.2.0.7","prdid":"PRODUCT-ID","marksuccess":true,"cmdid":"upgrade-ms-cmd-001"})"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+class XuaMessageFlowTest : public ::testing::Test {
+ protected:
+  XuaEnv env_;
+};
+
+TEST_F(XuaMessageFlowTest, UninstallNoticeEndsTheSubscriptionAndTheNextRequestSubscribesAgain) {
+  InstallUnifiedAgent(UAINT_LIBRARY, kUnifiedAgentUdi);
+  ASSERT_TRUE(NotifyToXUAForUninstallation(true));
+  EXPECT_TRUE(env_.log.Contains("Client Uninstall Response Json:"));
+  char udi[100] = {};
+  ASSERT_TRUE(GetUDIFromXUA(udi, sizeof udi));
+  EXPECT_STREQ(udi, kUnifiedAgentUdi);
+  EXPECT_THAT(env_.Names(), ElementsAre("SubscribeV2", "RegisterNotificationCallback", "ProcessCommand",
+                                        "callback", "FreeResponse", "UnSubscribe", "SubscribeV2",
+                                        "RegisterNotificationCallback", "GetUDIFromQA"));
+}
+
+TEST_F(XuaMessageFlowTest, RefusedCommandIsReportedAndStillEndsTheSubscriptionOnUninstall) {
+  InstallUnifiedAgent();
+  env_.Configure("status.ProcessCommand=9");
+  EXPECT_FALSE(NotifyToXUAForUninstallation(true));
+  EXPECT_TRUE(env_.log.ContainsAtLevel(AG_LOG_FAILURE, "pfnProcessCommand Failed. Return Code: 9"));
+  EXPECT_EQ(env_.Names().back(), "UnSubscribe");
+  EXPECT_FALSE(NotifyToXUAForUpgradation());
+  // The upgrade notice keeps its subscription.
+  EXPECT_EQ(env_.Names().back(), "ProcessCommand");
+}
+
+TEST_F(XuaMessageFlowTest, TenantWithoutServerAddressStopsTheRegistrationBeforeAnythingIsSent) {
+  env_.WriteTenantJson(R"({"tenantId":"tenant-42","locale":"de-DE"})");
+  CTenantInfo::release(CTenantInfo::getInstance(true));
+  InstallUnifiedAgent();
+  EXPECT_FALSE(SendDataToXUA());
+  EXPECT_TRUE(env_.log.ContainsAtLevel(AG_LOG_FAILURE, "GetTenantInfoOfGivenKey() failed for TENANT_INFO_TENANT_CSURL."));
+  for (const auto& name : env_.Names()) EXPECT_NE(name, "SendData");
+}
+
+TEST_F(XuaMessageFlowTest, UnifiedAgentRefusingTheIdentifierFailsTheRequest) {
+  InstallUnifiedAgent();
+  env_.Configure("status.GetUDIFromQA=3");
+  char udi[100] = {};
+  EXPECT_FALSE(GetUDIFromXUA(udi, sizeof udi));
+  EXPECT_TRUE(env_.log.ContainsAtLevel(AG_LOG_FAILURE, "pfnGetUdiFrmQA Failed"));
+  EXPECT_FALSE(GetUDIFromXUA(nullptr, 100));
+  EXPECT_TRUE(env_.log.ContainsAtLevel(AG_LOG_FAILURE, "NULL Parameter Received"));
+}
+
+TEST_F(XuaMessageFlowTest, IdentifierLongerThanTheBufferFails) {
+  InstallUnifiedAgent(UAINT_LIBRARY, kUnifiedAgentUdi);
+  char udi[8] = {};
+  EXPECT_FALSE(GetUDIFromXUA(udi, sizeof udi));
+  EXPECT_TRUE(env_.log.ContainsAtLevel(AG_LOG_FAILURE, "StringCchCopyA Failed"));
+  EXPECT_STREQ(udi, "UDI-FRO");
+}
+
+TEST_F(XuaMessageFlowTest, IniFlagsLiveInTheAvConfigFlagsSectionAndReadZeroWhenAbsent) {
+  uint32_t reEnroll = 7;
+  uint32_t notified = 7;
+  ASSERT_TRUE(GetReEnrollStatusFromIni(&reEnroll));
+  ASSERT_TRUE(GetUpgradeNotificationStatusForXUA(&notified));
+  EXPECT_EQ(reEnroll, 0u);
+  EXPECT_EQ(notified, 0u);
+  EXPECT_TRUE(env_.log.Contains("dwReEnrollFlagStatus :- 0"));
+
+  ASSERT_TRUE(SetReEnrollStatusFromIni(1));
+  ASSERT_TRUE(SetUpgradeNotificationForXUA(1));
+  char16_t config[260] = {};
+  env_.support.GetClientAgentConfigDir(config, 260);
+  std::ifstream ini(*platform::Utf16ToUtf8(config) + "agadv.ini");
+  const std::string content((std::istreambuf_iterator<char>(ini)), std::istreambuf_iterator<char>());
+  EXPECT_NE(content.find("[AV_CONFIG_FLAGS]"), std::string::npos) << content;
+  EXPECT_NE(content.find("ReEnroll=1"), std::string::npos) << content;
+  EXPECT_NE(content.find("NotifyXUAForUpgrade=1"), std::string::npos) << content;
+
+  ASSERT_TRUE(SetReEnrollStatusFromIni(2));  // anything but 1 clears the flag
+  ASSERT_TRUE(GetReEnrollStatusFromIni(&reEnroll));
+  EXPECT_EQ(reEnroll, 0u);
+}
+
+}  // namespace
