@@ -84,6 +84,8 @@ struct Refusal {
   const char* logLine;
 };
 
+void PrintTo(const Refusal& refusal, std::ostream* os) { *os << refusal.name; }
+
 class XuaRefusedSubscriptionTest : public XuaLibraryTest, public ::testing::WithParamInterface<Refusal> {};
 
 // Every way a subscription can be refused leaves nothing loaded.

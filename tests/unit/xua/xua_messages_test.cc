@@ -34,6 +34,8 @@ struct MessageCase {
   const char* json;       // as the unified agent must read it
 };
 
+void PrintTo(const MessageCase& c, std::ostream* os) { *os << c.name; }
+
 class XuaMessageTest : public ::testing::TestWithParam<MessageCase> {
  protected:
   XuaEnv env_;
