@@ -93,7 +93,7 @@ sim_pid=$!
 wait_for "the simulator" 10 curl -fsS "$admin/health"
 
 ua_folder=$machine/opt/uaagent/
-ua_calls=$ua_folder/uaint-calls.jsonl
+ua_calls=${ua_folder}uaint-calls.jsonl
 ua_called() { grep -F "\"call\":\"$1\"" "$ua_calls" 2>/dev/null | grep -qF '"status":0'; }
 if [ "$with_ua" -eq 1 ]; then
   say "Installing the unified-agent stand-in (App Paths entry UAAGENT.EXE in the machine registry)"
@@ -134,7 +134,9 @@ if [ "$with_ua" -eq 1 ]; then
   say "Queued a re-enrolment command (111): the agent now registers with the unified agent..."
   wait_for "the registration message" 30 ua_called SendData &&
     say "Registration message received by the unified agent:" &&
-    grep -F '"SendData"' "$ua_calls" | head -1 | sed 's/^/    /'
+    grep -F '"SendData"' "$ua_calls" | head -1 |
+    { python3 -c 'import json,sys; c=json.loads(sys.stdin.read()); print("    to", c["server"] + ":", c["json"])' ||
+      sed 's/^/    /'; }
 fi
 
 queue '{"client":"*","guid":"demo-os-query","command":{"cmd":{"id":49,"type":4,"data":{"query":"os"}}}}'
