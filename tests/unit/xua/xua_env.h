@@ -13,13 +13,13 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "core/common/xuacomm.h"
 #include "platform/folders.h"
 #include "tests/unit/mocks/messaging_env.h"
+#include "tests/unit/mocks/scratch_folder.h"
 
 inline constexpr const char* kCloudTenant =
     R"({"tenantId":"tenant-42","locale":"de-DE","csmUrl":"https://cs.example.test/agent"})";
@@ -33,27 +33,17 @@ inline void InstallUnifiedAgent(const std::string& library = UAINT_LIBRARY, cons
 
 class MachineRootScope {
  public:
-  MachineRootScope() : previous_(platform::MachineRoot()) {
-    char pattern[] = "/tmp/agxua-machine-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    if (made == nullptr) throw std::runtime_error("mkdtemp failed");
-    folder_ = made;
-    platform::SetMachineRoot(folder_ + "/");
-  }
-  ~MachineRootScope() {
-    platform::SetMachineRoot(previous_);
-    std::error_code ignored;
-    std::filesystem::remove_all(folder_, ignored);
-  }
+  MachineRootScope() : previous_(platform::MachineRoot()) { platform::SetMachineRoot(folder_.path() + "/"); }
+  ~MachineRootScope() { platform::SetMachineRoot(previous_); }
   MachineRootScope(const MachineRootScope&) = delete;
   MachineRootScope& operator=(const MachineRootScope&) = delete;
 
   // The unified agent's folder once the stand-in is installed.
-  std::string UnifiedAgentFolder() const { return folder_ + "/opt/uaagent/"; }
+  std::string UnifiedAgentFolder() const { return folder_.path() + "/opt/uaagent/"; }
 
  private:
   std::string previous_;
-  std::string folder_;
+  test_support::ScratchFolder folder_{"xua-machine-"};
 };
 
 // The calls the stand-in journalled, oldest first.
