@@ -116,6 +116,12 @@ std::string MakeTempDir(const std::string& prefix) {
 
 std::string BinDir() { return AG_BIN_DIR; }
 
+Json::Value ParseJson(const std::string& text) {
+  Json::Value value;
+  Json::Reader reader;
+  return reader.parse(text, value) ? value : Json::Value();
+}
+
 bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
   while (std::chrono::steady_clock::now() < deadline) {

@@ -37,6 +37,8 @@ struct HttpResult {
   std::string body;
 };
 HttpResult HttpRequest(const std::string& method, const std::string& url, const std::string& body = "");
+// The JSON of a body; null when it is not JSON.
+Json::Value ParseJson(const std::string& text);
 
 uint16_t FreeLoopbackPort();
 std::string MakeTempDir(const std::string& prefix);

@@ -14,12 +14,6 @@ namespace {
 
 using std::chrono::seconds;
 
-Json::Value ParseText(const std::string& text) {
-  Json::Value value;
-  Json::Reader reader;
-  return reader.parse(text, value) ? value : Json::Value();
-}
-
 class AgentWithProduct : public ::testing::Test {
  protected:
   AgentWithProduct() : agent_(600, 1) {
@@ -65,7 +59,7 @@ class AgentWithProduct : public ::testing::Test {
   }
 
   uint64_t RecordsAtServer(const std::string& kind) const {
-    const Json::Value reports = ParseText(agent_.Admin("GET", "/admin/reports").body);
+    const Json::Value reports = ParseJson(agent_.Admin("GET", "/admin/reports").body);
     return reports["clients"][agent_.ClientGuid()]["kinds"].get(kind, 0).asUInt64();
   }
 
@@ -106,7 +100,7 @@ TEST_F(AgentWithProduct, PolicyChangedAtTheServerIsFetchedAppliedAndAcknowledged
       << agent_.AgentLog();
   EXPECT_EQ(ack["status"].asUInt(), 1u);
   EXPECT_EQ(ack["payload"]["version"].asString(), "v2");
-  const Json::Value policy = ParseText([&] {
+  const Json::Value policy = ParseJson([&] {
     std::ifstream in(product_ + "policy.json");
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }());

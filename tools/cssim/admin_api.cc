@@ -65,6 +65,7 @@ void AdminApi::Install(httplib::Server& server) {
     Json::Value health;
     health["status"] = "ok";
     health["clients"] = static_cast<Json::UInt64>(state_.client_count());
+    health["held"] = static_cast<Json::UInt64>(state_.held_count());
     Reply(response, health);
   });
   server.Get("/admin/clients", [this](const httplib::Request&, httplib::Response& response) {

@@ -160,7 +160,8 @@ counted per client; the journal entry of each holds "reportRecords" and
 "reportTotal", that of a policy answer "policyVersion".
 
 Admin API (on the --listen address, JSON in and out):
-  GET    /admin/health                  {"status":"ok",...}
+  GET    /admin/health                  {"status":"ok","clients":N,
+                                         "held":N (requests a slow period holds)}
   GET    /admin/clients                 enrolled clients and their queues
   POST   /admin/commands                queue a command:
            {"client":"GUID" | "*", "command":{"cmd":{"id":12,"type":1,

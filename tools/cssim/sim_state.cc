@@ -187,7 +187,14 @@ void SimState::WaitIfSlow() {
   const Clock::time_point now = Clock::now();
   if (stopping_ || now >= slow_until_) return;
   const Clock::time_point until = now + slow_delay_;
+  ++held_;
   wake_.wait_until(lock, until, [&] { return stopping_ || Clock::now() >= slow_until_; });
+  --held_;
+}
+
+size_t SimState::held_count() const {
+  std::lock_guard lock(mutex_);
+  return held_;
 }
 
 std::string SimState::NewGuid() {

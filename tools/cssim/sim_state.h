@@ -64,6 +64,8 @@ class SimState {
   [[nodiscard]] Json::Value Pending(const std::string& client) const;
   [[nodiscard]] Json::Value Clients() const;
   [[nodiscard]] size_t client_count() const;
+  // Requests held by a slow period at this moment.
+  [[nodiscard]] size_t held_count() const;
 
   void AddFault(Fault fault);
   void ClearFaults();
@@ -98,6 +100,7 @@ class SimState {
   const uint32_t default_leading_;
   Clock::time_point slow_until_{};         // guarded by mutex_
   std::chrono::milliseconds slow_delay_{0};  // guarded by mutex_
+  size_t held_ = 0;                        // guarded by mutex_
   bool stopping_ = false;                  // guarded by mutex_
   std::mt19937_64 random_;                 // guarded by mutex_
 };
