@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "../mocks/log_capture.h"
+#include "tests/unit/mocks/scratch_folder.h"
 
 namespace fs = std::filesystem;
 
@@ -26,22 +27,19 @@ std::vector<std::string> ReadLines(const fs::path& path) {
 class EventLogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = fs::temp_directory_path() / ("evtlog_test_" + std::to_string(::getpid()) + "_" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(folder_);
     saved_level_ = AgEvtLogGetMaxLevel();
   }
   void TearDown() override {
     AgEvtLogCloseFile();
     AgEvtLogSetMaxLevel(saved_level_);
-    fs::remove_all(folder_);
   }
   bool Open(uint64_t max_bytes = 1 << 20, uint32_t keep = 3) {
     return AgEvtLogOpenFile(folder_.c_str(), "test.log", max_bytes, keep) == 1;
   }
   fs::path LogPath(const std::string& suffix = "") const { return folder_ / ("test.log" + suffix); }
 
-  fs::path folder_;
+  test_support::ScratchFolder scratch_{"evtlog-"};
+  fs::path folder_ = fs::path(scratch_.path()) / "logs";  // made by the log itself
   uint32_t saved_level_ = 0;
 };
 

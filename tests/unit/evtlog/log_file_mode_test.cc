@@ -9,6 +9,8 @@
 #include <fstream>
 #include <string>
 
+#include "tests/unit/mocks/scratch_folder.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -20,16 +22,9 @@ unsigned ModeOf(const fs::path& path) {
 
 class LogFileModeTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    folder_ = fs::temp_directory_path() / ("evtlog_mode_" + std::to_string(::getpid()) + "_" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(folder_);
-  }
-  void TearDown() override {
-    AgEvtLogCloseFile();
-    fs::remove_all(folder_);
-  }
-  fs::path folder_;
+  void TearDown() override { AgEvtLogCloseFile(); }
+  test_support::ScratchFolder scratch_{"evtlog-mode-"};
+  fs::path folder_ = fs::path(scratch_.path()) / "logs";  // made by the log itself
 };
 
 TEST_F(LogFileModeTest, NewFileAndFolderAreClosedToOtherUsers) {

@@ -25,6 +25,7 @@
 #include "core/rpclcore/task_pool.h"
 #include "platform/folders.h"
 #include "tests/unit/mocks/messaging_env.h"
+#include "tests/unit/mocks/scratch_folder.h"
 
 class FakeCsClient final : public ICSClient {
  public:
@@ -39,9 +40,7 @@ class LifecycleEnv : public MessagingEnv {
     using ::testing::Invoke;
     using ::testing::Return;
     using ::testing::SetArgPointee;
-    machine_ = std::filesystem::temp_directory_path() /
-               ("aglifecycle-machine-" + std::to_string(::getpid()) + "-" + std::to_string(++instances_));
-    std::filesystem::create_directories(machine_);
+    machine_ = test_support::MakeScratchFolder("aglifecycle-machine-");
     previousMachineRoot_ = platform::MachineRoot();
     platform::SetMachineRoot(machine_.string() + "/");
     WriteTenantJson(R"({"tenantId":"tenant-1","proxyServer":"proxy.example","proxyPort":3128,)"
@@ -68,7 +67,8 @@ class LifecycleEnv : public MessagingEnv {
   ~LifecycleEnv() {
     // Whatever a test left running (a refused start-up keeps its task pool, a
     // clean-up told to keep the connection keeps pool and heartbeat) is
-    // stopped before the fakes it uses go away.
+    // stopped before the fakes it uses go away. A test of clean-up itself
+    // checks that pool and heartbeat are gone before this runs.
     StopRpTaskPerformerThreadPool();
     StopClientHeartBeatThread(GetCoreState().rpClient.Exchange(nullptr));
     platform::SetMachineRoot(previousMachineRoot_);
@@ -109,7 +109,6 @@ class LifecycleEnv : public MessagingEnv {
     return set;
   }
 
-  static inline int instances_ = 0;
   mutable std::mutex mutex_;
   std::array<::testing::NiceMock<MockRpClient>, 160> clients_;  // handed out in order
   size_t next_ = 0;                                            // guarded by mutex_

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -427,7 +428,7 @@ class InMemorySupportLibrary : public ISupportLibrary {
   std::optional<AgProxySettings> proxy_;
   std::string guid_;
   std::string udi_;
-  std::u16string root_dir_ = u"/tmp/agroot/";
+  std::u16string root_dir_ = (std::filesystem::temp_directory_path() / "agroot/").u16string();  // never made
   std::string asset_tag_;
   uint8_t asset_tag_changed_ = 0;
   int open_handles_ = 0;

@@ -9,7 +9,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -20,6 +19,7 @@
 #include "platform/utf.h"
 #include "tests/unit/mocks/fake_support_library.h"
 #include "tests/unit/mocks/log_capture.h"
+#include "tests/unit/mocks/scratch_folder.h"
 #include "tests/unit/mocks/sibling_mocks.h"
 
 struct RecordedRequest {
@@ -33,10 +33,7 @@ struct RecordedRequest {
 class MessagingEnv {
  public:
   MessagingEnv() : siblings_(MakeSet(this)) {
-    char pattern[] = "/tmp/agcomm-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    if (made == nullptr) throw std::runtime_error("mkdtemp failed");
-    base_ = made;
+    base_ = test_support::MakeScratchFolder("agcomm-");
     root_ = base_ + "/";
     support.SetRootDir(*platform::Utf8ToUtf16(root_));
     support.SetGuid("0123456789abcdef0123456789abcdef");

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/folders.h"
+#include "tests/unit/mocks/scratch_folder.h"
 #include "platform/registry.h"
 
 namespace fs = std::filesystem;
@@ -23,9 +24,6 @@ constexpr char16_t kProductKey[] = u"SOFTWARE\\Microsoft\\Windows\\CurrentVersio
 class PreInstallTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    base_ = fs::temp_directory_path() / ("preinst_test_" + std::to_string(::getpid()) + "_" +
-                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(base_);
     fs::create_directories(base_ / "machine");
     fs::create_directories(base_ / "agent");
     platform::SetMachineRoot((base_ / "machine").string() + "/");
@@ -33,7 +31,6 @@ class PreInstallTest : public ::testing::Test {
   }
   void TearDown() override {
     platform::SetMachineRoot("/");
-    fs::remove_all(base_);
   }
 
   fs::path DefaultProductFolder() const { return base_ / "machine" / "opt" / "vornex"; }
@@ -55,7 +52,8 @@ class PreInstallTest : public ::testing::Test {
     return buffer;
   }
 
-  fs::path base_;
+  test_support::ScratchFolder scratch_{"preinst-"};
+  fs::path base_ = scratch_.path();
 };
 
 // agbldn (beside the library) gets each location as one argument, however

@@ -9,10 +9,12 @@
 #include <fstream>
 #include <string>
 
+#include "tests/unit/mocks/scratch_folder.h"
+
 namespace {
 
 TEST(ProductVersion, IsTheBuildsOwnVersionForAnExistingFolder) {
-  const std::u16string folder = u"/tmp";
+  const std::u16string folder = std::filesystem::temp_directory_path().u16string();
   uint8_t parts[4] = {};
   ASSERT_EQ(GetProductVersion(folder.c_str(), parts), 1);
   EXPECT_EQ(parts[0], 10);
@@ -22,15 +24,16 @@ TEST(ProductVersion, IsTheBuildsOwnVersionForAnExistingFolder) {
 }
 
 TEST(ProductVersion, FailsForAMissingFolderOrFile) {
-  const auto file = std::filesystem::temp_directory_path() / ("agvers_test_" + std::to_string(::getpid()));
+  const test_support::ScratchFolder scratch("agvers-");
+  const auto file = std::filesystem::path(scratch.path()) / "not-a-folder";
   { std::ofstream(file) << "x"; }
   const std::u16string file_text = file.u16string();
+  const std::u16string folder_text = file.parent_path().u16string();
   uint8_t parts[4] = {9, 9, 9, 9};
   EXPECT_EQ(GetProductVersion(u"/no/such/agent/folder", parts), 0);
   EXPECT_EQ(GetProductVersion(file_text.c_str(), parts), 0);  // a file is no installation folder
-  std::filesystem::remove(file);
   EXPECT_EQ(GetProductVersion(nullptr, parts), 0);
-  EXPECT_EQ(GetProductVersion(u"/tmp", nullptr), 0);
+  EXPECT_EQ(GetProductVersion(folder_text.c_str(), nullptr), 0);
   EXPECT_EQ(parts[0], 9);
 }
 
