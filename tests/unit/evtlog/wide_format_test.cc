@@ -50,6 +50,7 @@ TEST(WideFormat, ArgumentsStayAlignedAfterMixedConversions) {
   // A wrong guess of one argument's size would shift every later argument.
   EXPECT_EQ(FormatW(u"%hd %s %lld %s %f %s", static_cast<short>(3), u"a", 5ll, u"b", 0.5, u"c"),
             "3 a 5 b 0.500000 c");
+  EXPECT_EQ(FormatW(u"%td %s %ju", static_cast<ptrdiff_t>(-5000000000), u"a", static_cast<uintmax_t>(7)), "-5000000000 a 7");
 }
 
 TEST(WideFormat, MalformedFormatsDoNotConsumeArguments) {

@@ -58,6 +58,8 @@ TEST_F(CleanUpTest, StepsRunInOrderAndReleaseEverything) {
   EXPECT_LT(env.IndexOf("CaAvInstallStatusThread", "Exit"),
             env.IndexOf(kCleanUp, "StopAvMessageHandlerThread() executed successfuly."));
   EXPECT_EQ(env.FreeCount(rpClient), 1u);
+  EXPECT_EQ(GetRpTaskQueue(), nullptr) << "task pool still running";
+  EXPECT_FALSE(IsHeartbeatThreadRunning());
   EXPECT_EQ(GetCoreState().rpClient.Peek(), nullptr);
   EXPECT_EQ(GetCoreState().cleanupEvent, nullptr);
   EXPECT_EQ(GetCoreState().installStatusThread, nullptr);
@@ -71,6 +73,7 @@ TEST_F(CleanUpTest, InPlaceInstallerKeepsTheConnectionRunning) {
   EXPECT_EQ(env.FreeCount(rpClient), 0u);
   EXPECT_EQ(GetCoreState().rpClient.Peek(), rpClient);
   EXPECT_NE(GetRpTaskQueue(), nullptr);
+  EXPECT_TRUE(IsHeartbeatThreadRunning());
   // The environment stops pool and heartbeat thread when it goes.
 }
 

@@ -48,6 +48,10 @@ TEST_F(PlatformIni, NamesCompareWithoutCaseAndBlanksAndQuotesAreTrimmed) {
   SetText("; comment\r\n[Agent Info]\r\n  ClientGuid =  \"abc def\"  \r\nPort=  8080 \r\n");
   EXPECT_EQ(Read(u"agent info", u"CLIENTGUID"), u"abc def");
   EXPECT_EQ(GetPrivateProfileIntW(u"AGENT INFO", u"port", 0, File().c_str()), 8080u);
+  // Latin-1 letters fold too; the signs between them are not letters.
+  SetText("[\xC3\x89T\xC3\x89]\n\xC3\x97=1\n");  // [ÉTÉ] ×=1
+  EXPECT_EQ(Read(u"\u00e9t\u00e9", u"\u00d7"), u"1");
+  EXPECT_EQ(Read(u"\u00c9T\u00c9", u"\u00f7"), u"none");
 }
 
 TEST_F(PlatformIni, IntFollowsWindowsParsing) {
