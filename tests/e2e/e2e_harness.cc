@@ -191,17 +191,21 @@ int AgentFixture::StopAgent() { return agent_.Stop(SIGTERM, std::chrono::seconds
 
 int AgentFixture::KillAgent() { return agent_.Stop(SIGKILL, std::chrono::seconds(5)); }
 
-std::vector<Json::Value> AgentFixture::Journal() const {
-  std::vector<Json::Value> entries;
-  std::ifstream in(journal_);
+void AppendJsonLines(std::istream& in, std::vector<Json::Value>* values) {
   std::string line;
   Json::CharReaderBuilder builder;
   while (std::getline(in, line)) {
     Json::Value value;
     std::string errors;
     std::istringstream stream(line);
-    if (Json::parseFromStream(builder, stream, &value, &errors)) entries.push_back(value);
+    if (Json::parseFromStream(builder, stream, &value, &errors)) values->push_back(value);
   }
+}
+
+std::vector<Json::Value> AgentFixture::Journal() const {
+  std::vector<Json::Value> entries;
+  std::ifstream in(journal_);
+  AppendJsonLines(in, &entries);
   return entries;
 }
 

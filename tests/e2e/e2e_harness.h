@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <functional>
+#include <istream>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,9 @@ Json::Value ParseJson(const std::string& text);
 uint16_t FreeLoopbackPort();
 std::string MakeTempDir(const std::string& prefix);
 std::string BinDir();
+
+// Appends each line of `in` that is a JSON value (journal lines).
+void AppendJsonLines(std::istream& in, std::vector<Json::Value>* values);
 
 // Polls `condition` every 20 ms until it holds or `limit` passes.
 bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit);

@@ -87,6 +87,19 @@ void AdminApi::Install(httplib::Server& server) {
     state_.ClearFaults();
     Reply(response, Json::Value(Json::objectValue));
   });
+  server.Post("/admin/chaos", [this](const httplib::Request& request, httplib::Response& response) {
+    Json::Value body;
+    if (!ParseBody(request, response, &body)) return;
+    uint32_t percent = 0;
+    if (!body["operation"].isString()) return Refuse(response, "\"operation\" is required");
+    if (!OptionalUInt(body, "percent", &percent) || percent > 100) return Refuse(response, "\"percent\" is 0 to 100");
+    state_.SetChaos(body["operation"].asString(), percent);
+    Reply(response, body);
+  });
+  server.Delete("/admin/chaos", [this](const httplib::Request&, httplib::Response& response) {
+    state_.SetChaos("", 0);
+    Reply(response, Json::Value(Json::objectValue));
+  });
   server.Post("/admin/registration", [this](const httplib::Request& request, httplib::Response& response) {
     Json::Value body;
     if (!ParseBody(request, response, &body)) return;

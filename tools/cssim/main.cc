@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <random>
 #include <vector>
 
 #include "tools/cssim/admin_api.h"
@@ -43,7 +44,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cssim: %s\n", error.c_str());
     return 1;
   }
-  cssim::SimState state(options->refuse_registration, options->default_leading);
+  const uint32_t seed = options->seed.value_or(std::random_device{}());
+  std::printf("cssim: seed %u\n", seed);
+  cssim::SimState state(options->refuse_registration, options->default_leading, seed, options->redeliver);
   cssim::ServerBehaviour behaviour;
   behaviour.heartbeat_interval_minutes = options->heartbeat_interval_minutes;
   behaviour.relay_intervals = options->relay_intervals;

@@ -55,6 +55,10 @@ std::optional<Options> ParseOptions(int argc, char** argv, bool* help, std::stri
       options.strict_enrolment = true;
       continue;
     }
+    if (arg == "--redeliver") {
+      options.redeliver = true;
+      continue;
+    }
     if (i + 1 >= argc) {
       *error = std::string(arg) + ": unknown option or missing value";
       return std::nullopt;
@@ -80,7 +84,7 @@ std::optional<Options> ParseOptions(int argc, char** argv, bool* help, std::stri
       options.journal = value;
     } else if (arg == "--av-build") {
       options.av_build = value;
-    } else if (arg == "--heartbeat-interval" || arg == "--default-leading") {
+    } else if (arg == "--heartbeat-interval" || arg == "--default-leading" || arg == "--seed") {
       const std::optional<uint32_t> number = ParseNumber(value);
       if (!number) {
         *error = std::string(arg) + " wants a number, got '" + std::string(value) + "'";
@@ -88,6 +92,8 @@ std::optional<Options> ParseOptions(int argc, char** argv, bool* help, std::stri
       }
       if (arg == "--heartbeat-interval") {
         options.heartbeat_interval_minutes = *number;
+      } else if (arg == "--seed") {
+        options.seed = *number;
       } else {
         options.default_leading = *number;
       }
@@ -150,6 +156,12 @@ Options:
   --refuse-registration      refuse every registration with error 101.
   --strict-enrolment         answer requests of clients that never registered
                              with error 20016 (client unknown).
+  --redeliver                keep each heartbeat command queued until the
+                             acknowledgement of its GUID gets a well-formed
+                             answer; until then it goes out with every heartbeat
+                             answer, as a server does that waits for the ack.
+  --seed N                   seed of the random faults (POST /admin/chaos);
+                             printed as "cssim: seed N", random when not given.
   --help                     this text.
 
 Protocol (see docs/protocol.md): POST /<app>/<service>/<operation> with a JSON
@@ -173,6 +185,11 @@ Admin API (on the --listen address, JSON in and out):
             "errorCodes":[20016], "success":false, "httpStatus":500 (optional),
             "body":"raw body text" (optional)}
   DELETE /admin/faults                  drop every pending fault
+  POST   /admin/chaos                   fail a random share of the answers:
+           {"operation":"ack", "percent":30}; each failure is an HTTP 500 or
+           503, a truncated or non-JSON body, a body without "success", or a
+           refusal ("success":false); journaled with "chaos":"<kind>"
+  DELETE /admin/chaos                   no more random failures
   POST   /admin/registration            {"refuse":true|false}
   POST   /admin/outage                  {"mode":"unreachable" | "slow",
                                          "seconds":N, "delayMs":M (slow),

@@ -25,6 +25,8 @@ struct Options {
   uint32_t default_leading = 0;
   bool refuse_registration = false;
   bool strict_enrolment = false;
+  bool redeliver = false;
+  std::optional<uint32_t> seed;  // none: a random one (printed either way)
 };
 
 // Parses argv. On a bad command line returns null and puts the reason into

@@ -126,8 +126,11 @@ void ProtocolHandler::Handle(const httplib::Request& request, httplib::Response&
   const bool enrolled = state_.Touch(guid, tenant, operation, via);
   state_.WaitIfSlow();
 
-  if (std::optional<Fault> fault = state_.TakeFault(operation, guid)) {
+  std::optional<Fault> fault = state_.TakeFault(operation, guid);
+  if (!fault) fault = state_.TakeChaosFault(operation);
+  if (fault) {
     entry["fault"] = true;
+    if (!fault->chaos.empty()) entry["chaos"] = fault->chaos;
     response.status = fault->http_status != 0 ? fault->http_status : 200;
     if (fault->body) {
       entry["response"] = Json::Value(*fault->body);
@@ -136,6 +139,9 @@ void ProtocolHandler::Handle(const httplib::Request& request, httplib::Response&
       const Json::Value answer = ErrorAnswer(fault->error_codes, fault->success);
       entry["response"] = Summary(answer);
       response.set_content(WriteCompact(answer), "application/json");
+      // A well-formed answer, even a refusal, is the server's last word on
+      // this acknowledgement.
+      if (operation == "ack" && response.status == 200) state_.Acknowledged(guid, body["cmdGuid"].asString());
     }
     entry["httpStatus"] = response.status;
     journal_.Append(entry);
@@ -143,6 +149,7 @@ void ProtocolHandler::Handle(const httplib::Request& request, httplib::Response&
   }
 
   const Json::Value answer = Answer(operation, guid, enrolled, body, &entry);
+  if (operation == "ack") state_.Acknowledged(guid, body["cmdGuid"].asString());
   entry["response"] = Summary(answer);
   journal_.Append(entry);
   response.set_content(WriteCompact(answer), "application/json");

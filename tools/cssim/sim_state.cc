@@ -28,8 +28,12 @@ const char* DeliveryName(Delivery delivery) {
   return "heartbeat";
 }
 
-SimState::SimState(bool refuse_registration, uint32_t default_leading)
-    : refuse_registration_(refuse_registration), default_leading_(default_leading), random_(std::random_device{}()) {}
+SimState::SimState(bool refuse_registration, uint32_t default_leading, uint64_t seed, bool redeliver)
+    : refuse_registration_(refuse_registration),
+      default_leading_(default_leading),
+      random_(std::random_device{}()),
+      chaos_random_(seed),
+      redeliver_(redeliver) {}
 
 bool SimState::Touch(const std::string& guid, const std::string& tenant_id, const std::string& operation,
                      const std::string& via) {
@@ -99,7 +103,7 @@ std::vector<QueuedCommand> SimState::Take(const std::string& client, Delivery de
   if (found == clients_.end()) return {};
   std::deque<QueuedCommand>& queue = found->second.queues[delivery];
   std::vector<QueuedCommand> taken(queue.begin(), queue.end());
-  queue.clear();
+  if (!redeliver_ || delivery != Delivery::kHeartbeat) queue.clear();
   return taken;
 }
 
@@ -166,6 +170,49 @@ std::optional<Fault> SimState::TakeFault(const std::string& operation, const std
     return taken;
   }
   return std::nullopt;
+}
+
+void SimState::SetChaos(const std::string& operation, uint32_t percent) {
+  std::lock_guard lock(mutex_);
+  chaos_operation_ = operation;
+  chaos_percent_ = percent;
+}
+
+std::optional<Fault> SimState::TakeChaosFault(const std::string& operation) {
+  struct Kind {
+    const char* name;
+    int http_status;
+    const char* body;  // null: a refusal, {"success": false}
+  };
+  // What a troubled server or the network between answers: the agent stores
+  // the acknowledgement and sends it again, except after the refusal, which
+  // is the server's final word.
+  static constexpr Kind kKinds[] = {
+      {"http500", 500, R"({"error":"internal"})"},
+      {"http503", 503, ""},
+      {"truncated", 200, R"({"success":tr)"},
+      {"no-success", 200, R"({"errorCodes":[]})"},
+      {"not-json", 200, "<html>busy</html>"},
+      {"refused", 200, nullptr},
+  };
+  std::lock_guard lock(mutex_);
+  if (chaos_percent_ == 0 || operation != chaos_operation_) return std::nullopt;
+  if (chaos_random_() % 100 >= chaos_percent_) return std::nullopt;
+  const Kind& kind = kKinds[chaos_random_() % std::size(kKinds)];
+  Fault fault;
+  fault.chaos = kind.name;
+  fault.http_status = kind.http_status;
+  if (kind.body != nullptr) fault.body = kind.body;
+  return fault;
+}
+
+void SimState::Acknowledged(const std::string& client, const std::string& command_guid) {
+  if (!redeliver_) return;
+  std::lock_guard lock(mutex_);
+  const auto found = clients_.find(client);
+  if (found == clients_.end()) return;
+  std::deque<QueuedCommand>& queue = found->second.queues[Delivery::kHeartbeat];
+  std::erase_if(queue, [&](const QueuedCommand& command) { return command.guid == command_guid; });
 }
 
 void SimState::SetSlow(std::chrono::milliseconds period, std::chrono::milliseconds delay) {

@@ -32,6 +32,7 @@ struct QueuedCommand {
 
 struct Fault {
   uint32_t remaining = 1;
+  std::string chaos;  // the kind of a random fault; empty for one asked for
   std::string operation;  // empty: any operation
   std::string client;     // empty: any client
   std::vector<uint32_t> error_codes;
@@ -44,7 +45,10 @@ class SimState {
  public:
   using Clock = std::chrono::steady_clock;
 
-  SimState(bool refuse_registration, uint32_t default_leading);
+  // `seed` drives the random faults; with `redeliver`, a heartbeat command
+  // goes out with every heartbeat answer until an acknowledgement of it is
+  // answered (see Acknowledged).
+  SimState(bool refuse_registration, uint32_t default_leading, uint64_t seed, bool redeliver);
 
   // Records that `guid` was heard from; false when the client never enrolled.
   bool Touch(const std::string& guid, const std::string& tenant_id, const std::string& operation,
@@ -71,6 +75,16 @@ class SimState {
   void ClearFaults();
   // The first pending fault that matches, counted down by one.
   [[nodiscard]] std::optional<Fault> TakeFault(const std::string& operation, const std::string& client);
+
+  // From now on `percent` of the answers to `operation` fail at random, each
+  // with one of a mix of answers (HTTP errors, malformed bodies, a refusal);
+  // 0 ends it.
+  void SetChaos(const std::string& operation, uint32_t percent);
+  // A random fault for this answer, or none.
+  [[nodiscard]] std::optional<Fault> TakeChaosFault(const std::string& operation);
+  // The client has its answer to the acknowledgement of `command_guid`: with
+  // redelivery, the command stops going out again.
+  void Acknowledged(const std::string& client, const std::string& command_guid);
 
   void SetSlow(std::chrono::milliseconds period, std::chrono::milliseconds delay);
   void ClearSlow();
@@ -102,7 +116,11 @@ class SimState {
   std::chrono::milliseconds slow_delay_{0};  // guarded by mutex_
   size_t held_ = 0;                        // guarded by mutex_
   bool stopping_ = false;                  // guarded by mutex_
-  std::mt19937_64 random_;                 // guarded by mutex_
+  std::mt19937_64 random_;                 // guarded by mutex_: GUIDs
+  std::mt19937_64 chaos_random_;           // guarded by mutex_: random faults, replayable by seed
+  std::string chaos_operation_;            // guarded by mutex_
+  uint32_t chaos_percent_ = 0;             // guarded by mutex_
+  const bool redeliver_;
 };
 
 }  // namespace cssim
