@@ -52,7 +52,7 @@ TEST_P(ReducedHeartbeatCounterTest, FirstStepAfterARestartWrapsAtTheMaximum) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Counters, ReducedHeartbeatCounterTest,
-                         ::testing::Values(CounterCase{1, 3, 2}, CounterCase{3, 3, 1},
+                         ::testing::Values(CounterCase{1, 3, 2}, CounterCase{2, 3, 3}, CounterCase{3, 3, 1},
                                            // Left above a lowered maximum by an earlier run.
                                            CounterCase{5, 3, 1}, CounterCase{3, 2, 1}));
 
