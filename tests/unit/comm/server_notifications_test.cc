@@ -138,6 +138,18 @@ TEST_F(ServerNotificationsTest, PeerToPeerStatusNeedsTheWebServer) {
   EXPECT_TRUE(env.support.HasBlob(61));
 }
 
+TEST_F(ServerNotificationsTest, FailedStoreOfTheServerIpUrlKeepsTheOtherRestoredValues) {
+  env.support.SetWebServerInstalled(1);
+  env.support.FailSetOf(58);  // "srvipurl"
+  env.SetMessage(R"([{"payload":{"sbnet":"10.1.0.0/16","srvurls":{"srvipurl":"http://10.1.0.5","srvhosturl":"http://h"}}}])");
+  EXPECT_CALL(env.rpClient, SetClientData(_, 131, _, 1)).WillOnce(Return(0));
+  EXPECT_TRUE(GenerateAndSendStatusForReq(131, 1, 1, &env.rpClient, &env.respGen, nullptr));
+  EXPECT_FALSE(env.support.HasBlob(58));
+  ASSERT_TRUE(env.support.Blob(59));
+  EXPECT_STREQ(reinterpret_cast<const char*>(env.support.Blob(59)->data()), "http://h");
+  EXPECT_TRUE(env.support.HasBlob(61));  // offered again by the next cycle
+}
+
 TEST_F(ServerNotificationsTest, PushDataToCsSendsOnlyTheFirst104) {
   ResponseDetails third{104, 1, 1, 0, 0, nullptr, nullptr};
   ResponseDetails second{104, 1, 1, 0, 0, nullptr, &third};

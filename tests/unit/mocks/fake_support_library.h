@@ -56,6 +56,12 @@ class InMemorySupportLibrary : public ISupportLibrary {
     }
   }
 
+  // Stores of this one id fail; other ids are stored.
+  void FailSetOf(uint32_t id) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    failing_ids_.insert(id);
+  }
+
   void PutBlob(uint32_t id, const void* data, size_t size) {
     std::lock_guard<std::mutex> lock(mutex_);
     const auto* p = static_cast<const uint8_t*>(data);
@@ -166,7 +172,7 @@ class InMemorySupportLibrary : public ISupportLibrary {
   }
   uint8_t CLSetDataByType(CLDBHANDLE, uint32_t id, uint32_t, uint32_t size, const void* buffer) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (failing_.count(Op::kSet)) return 0;
+    if (failing_.count(Op::kSet) || failing_ids_.count(id)) return 0;
     const auto* p = static_cast<const uint8_t*>(buffer);
     store_[id] = p ? std::vector<uint8_t>(p, p + size) : std::vector<uint8_t>();
     return 1;
@@ -419,6 +425,7 @@ class InMemorySupportLibrary : public ISupportLibrary {
 
   mutable std::mutex mutex_;
   std::set<Op> failing_;
+  std::set<uint32_t> failing_ids_;
   std::map<uint32_t, std::vector<uint8_t>> store_;
   std::vector<PendingRecord> pending_;
   uint64_t next_record_id_ = 1;
