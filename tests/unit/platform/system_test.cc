@@ -27,55 +27,56 @@ OsVersionRecord Version(uint32_t major, uint32_t minor, uint8_t product = kProdu
   return record;
 }
 
-TEST(PlatformOsVersion, EqualityTestSelectsTheVersionById) {
-  bool equal = false;
-  OsVersionRecord ten = Version(10, 0);
-  ten.build = 26100;  // later releases still report 10.0
-  ASSERT_TRUE(IsOsVersionEqual(&ten, 9, &equal));
-  EXPECT_TRUE(equal);
-  const OsVersionRecord eight_one = Version(6, 3);
-  equal = true;
-  ASSERT_TRUE(IsOsVersionEqual(&eight_one, 9, &equal));
-  EXPECT_FALSE(equal);
-  ASSERT_TRUE(IsOsVersionEqual(&eight_one, 7, &equal));
-  EXPECT_TRUE(equal);
-  // Id 2 is 5.2 on a 64-bit processor and 5.1 otherwise.
-  OsVersionRecord xp = Version(5, 1);
-  xp.processor_architecture = kProcessorArchitectureIntel;
-  ASSERT_TRUE(IsOsVersionEqual(&xp, 2, &equal));
-  EXPECT_TRUE(equal);
-  xp.processor_architecture = kProcessorArchitectureAmd64;
-  ASSERT_TRUE(IsOsVersionEqual(&xp, 2, &equal));
-  EXPECT_FALSE(equal);
-  EXPECT_FALSE(IsOsVersionEqual(nullptr, 9, &equal));
-  EXPECT_FALSE(IsOsVersionEqual(&ten, 9, nullptr));
+// What the core asks of the version record: Windows 10 or not (the data
+// folder layout; later releases still report 10.0), 8.1 and XP by id, the NT
+// generation and the 2000 family (global event names, the logged-on user).
+struct OsCase {
+  const char* name;
+  OsVersionRecord record;
+  bool ids[3];  // IsOsVersionEqual for ids 9 (10.0), 7 (8.1), 2 (5.1, or 5.2 on a 64-bit processor)
+  NtGeneration generation;
+  bool windows2000Family;
+  bool is64Bit;
+};
+
+OsVersionRecord With(OsVersionRecord record, uint32_t build, uint16_t architecture, uint32_t platform_id) {
+  record.build = build;
+  record.processor_architecture = architecture;
+  record.platform_id = platform_id;
+  return record;
 }
 
-TEST(PlatformOsVersion, FamilyPlatformAndGenerationTests) {
-  for (uint8_t product : {kProductWorkstation, kProductDomainController, kProductServer}) {
-    OsVersionRecord w2k = Version(5, 0, product);
-    w2k.suite_mask = 0xFFFF;
-    EXPECT_TRUE(IsWindows2000Family(&w2k));
-    EXPECT_EQ(GetNtGeneration(&w2k), NtGeneration::kWindows2000);
+TEST(PlatformOsVersion, AnswersTheQuestionsTheCoreAsks) {
+  constexpr uint16_t kX64 = kProcessorArchitectureAmd64;
+  const OsCase cases[] = {
+      {"ten, later build", With(Version(10, 0), 26100, kX64, kPlatformNt), {true, false, false}, NtGeneration::kOther, false, true},
+      {"ten on arm", With(Version(10, 0), 19045, kProcessorArchitectureArm64, kPlatformNt), {true, false, false}, NtGeneration::kOther, false, false},
+      {"eight one", Version(6, 3), {false, true, false}, NtGeneration::kOther, false, true},
+      {"xp 32-bit", With(Version(5, 1), 2600, kProcessorArchitectureIntel, kPlatformNt), {false, false, true}, NtGeneration::kXp, false, false},
+      {"xp 64-bit", Version(5, 1), {false, false, false}, NtGeneration::kXp, false, true},
+      {"2000 workstation", Version(5, 0), {false, false, false}, NtGeneration::kWindows2000, true, true},
+      {"2000 domain controller", Version(5, 0, kProductDomainController), {false, false, false}, NtGeneration::kWindows2000, true, true},
+      {"2000 server", Version(5, 0, kProductServer), {false, false, false}, NtGeneration::kWindows2000, true, true},
+      {"nt4", Version(4, 0), {false, false, false}, NtGeneration::kNt4, false, true},
+      {"98", With(Version(4, 10), 1998, kX64, kPlatformWin32Windows), {false, false, false}, NtGeneration::kOther, false, true},
+  };
+  for (const OsCase& c : cases) {
+    const int ids[3] = {9, 7, 2};
+    for (int i = 0; i < 3; ++i) {
+      bool equal = !c.ids[i];
+      ASSERT_TRUE(IsOsVersionEqual(&c.record, ids[i], &equal)) << c.name;
+      EXPECT_EQ(equal, c.ids[i]) << c.name << ", id " << ids[i];
+    }
+    EXPECT_EQ(GetNtGeneration(&c.record), c.generation) << c.name;
+    EXPECT_EQ(IsWindows2000Family(&c.record), c.windows2000Family) << c.name;
+    EXPECT_EQ(IsNtPlatform(&c.record), c.record.platform_id == kPlatformNt) << c.name;
+    EXPECT_EQ(Is64BitProcessor(&c.record), c.is64Bit) << c.name;
   }
-  const OsVersionRecord xp = Version(5, 1);
-  EXPECT_FALSE(IsWindows2000Family(&xp));
-  EXPECT_EQ(GetNtGeneration(&xp), NtGeneration::kXp);
+  bool equal = false;
+  EXPECT_FALSE(IsOsVersionEqual(nullptr, 9, &equal));
+  EXPECT_FALSE(IsOsVersionEqual(&cases[0].record, 9, nullptr));
   EXPECT_FALSE(IsWindows2000Family(nullptr));
   EXPECT_EQ(GetNtGeneration(nullptr), NtGeneration::kOther);
-  const OsVersionRecord nt4 = Version(4, 0);
-  EXPECT_EQ(GetNtGeneration(&nt4), NtGeneration::kNt4);
-  OsVersionRecord nine_x = Version(4, 10);
-  nine_x.platform_id = kPlatformWin32Windows;
-  EXPECT_FALSE(IsNtPlatform(&nine_x));
-  EXPECT_EQ(GetNtGeneration(&nine_x), NtGeneration::kOther);
-  const OsVersionRecord ten = Version(10, 0);
-  EXPECT_TRUE(IsNtPlatform(&ten));
-  EXPECT_EQ(GetNtGeneration(&ten), NtGeneration::kOther);
-  OsVersionRecord arm = ten;
-  arm.processor_architecture = kProcessorArchitectureArm64;
-  EXPECT_FALSE(Is64BitProcessor(&arm));
-  EXPECT_TRUE(Is64BitProcessor(&ten));
 }
 
 TEST(PlatformOsVersion, SourceDefaultsToWindowsTenAndCanBeReplaced) {
