@@ -31,7 +31,7 @@ void RunClientAgentCoreCleanUp(uint8_t bNotifyOffline) {
   CoreState& state = GetCoreState();
 
   // The consent thread's session wait returns empty and the thread ends by
-  // itself; nobody waits for it.
+  // itself; it is joined further down.
   platform::FlushSessionEventWaits();
 
   if (state.cleanupEvent) {
@@ -61,6 +61,13 @@ void RunClientAgentCoreCleanUp(uint8_t bNotifyOffline) {
     // The thread was the record's only reader and has copied it long ago.
     std::free(state.coreParam);
     state.coreParam = nullptr;
+  }
+
+  // The thread logs and reads the agent INI on its way out: it must not
+  // outlive clean-up, nor meet the process's exit-time destructors.
+  if (state.consentThread) {
+    state.consentThread->Join();
+    state.consentThread.reset();
   }
 
   uint32_t status = 0;
@@ -97,8 +104,7 @@ void RunClientAgentCoreCleanUp(uint8_t bNotifyOffline) {
     CLEANUP_LOG(AG_LOG_PROGRESS, "After closing cleanup event.");
   }
 
-  // The client-store counter lock lives as long as the process (core_state.cc):
-  // the consent thread may still be on its way out and reach the store.
+  // The client-store counter lock lives as long as the process (core_state.cc).
   // No thread of this run sends any more (or, kept running for an in-place
   // installer, it sends as before); a later start-up starts without a limit.
   AgTransportLimitTransfers(kAgTransferNoLimit);

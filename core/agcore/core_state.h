@@ -44,6 +44,7 @@ static_assert(offsetof(CaCoreParam, dwConnectionType) == 63);
 struct CoreState {
   std::unique_ptr<platform::Event> cleanupEvent;            // manual reset
   std::unique_ptr<platform::Thread> installStatusThread;
+  std::unique_ptr<platform::Thread> consentThread;          // ends when clean-up flushes the session waits
   RpClientSlot rpClient;                                     // RP client object slot
   CaCoreParam* coreParam = nullptr;
 };

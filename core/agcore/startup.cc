@@ -329,9 +329,9 @@ bool RunClientAgentCoreStartUp(const CaCoreParam& args) {
   if (!Siblings().resp->HandleClientAgentCoreStartup(&NotifyClientCoreForRpTask)) {
     STARTUP_LOG(AG_LOG_FAILURE, "HandleClientAgentCoreStartup failed");
   }
-  // The consent thread is not kept: it ends by itself once clean-up flushes
-  // the session-event waits.
-  if (auto consent = platform::Thread::Start([] { return LaunchConsentDlgThread(); })) consent->Detach();
+  // The consent thread ends by itself once clean-up flushes the session-event
+  // waits; clean-up joins it.
+  state.consentThread = platform::Thread::Start([] { return LaunchConsentDlgThread(); });
   if (!RegisterUnregisterCACallBackForAVEmergency(true)) {
     STARTUP_LOG(AG_LOG_FAILURE, "RegisterCACallBackForAVEmergency failed");
   }
