@@ -292,7 +292,7 @@ bool RunClientAgentCoreStartUp(const CaCoreParam& args) {
   // installation-status thread ended in clean-up.
   std::free(state.coreParam);
   state.coreParam = param;
-  state.installStatusThread = platform::Thread::Start([param] { return CaAvInstallStatusThread(param); });
+  state.installStatusThread = platform::Thread::Start([param] { return CaAvInstallStatusThread(param); }, "ag-inst-status");
   if (!state.installStatusThread) {
     STARTUP_LOG(AG_LOG_FAILURE, "AV Install Status Thread creation failed.");
     state.cleanupEvent.reset();
@@ -331,7 +331,7 @@ bool RunClientAgentCoreStartUp(const CaCoreParam& args) {
   }
   // The consent thread ends by itself once clean-up flushes the session-event
   // waits; clean-up joins it.
-  state.consentThread = platform::Thread::Start([] { return LaunchConsentDlgThread(); });
+  state.consentThread = platform::Thread::Start([] { return LaunchConsentDlgThread(); }, "ag-consent");
   if (!RegisterUnregisterCACallBackForAVEmergency(true)) {
     STARTUP_LOG(AG_LOG_FAILURE, "RegisterCACallBackForAVEmergency failed");
   }

@@ -19,6 +19,7 @@
 #include "core/genreq/response_json.h"
 #include "core/rpclcore/command_processing.h"
 #include "core/rpclcore/heartbeat_state.h"
+#include "core/rpclcore/pending_send_backoff.h"
 #include "core/rpclcore/task_pool.h"
 #include "core/siblings/client_store.h"
 #include "core/siblings/siblings.h"
@@ -275,13 +276,24 @@ bool GenerateUAStatusAndSendToCS(ICAResponseGen* respGen, IRPClient* rpClient) {
   return true;
 }
 
-void RequeuePendingTasks() {
+void RequeuePendingTasks() { RequeuePendingTasksInto(GetRpTaskQueue()); }
+
+void RequeuePendingTasksInto(CTaskQueue* queue) {
+  // Only as many records are leased as the queue can take now: the rest stay
+  // in the store untouched instead of being leased and handed back one by
+  // one, and the next heartbeat queues them.
+  const uint32_t room = queue != nullptr ? queue->room() : 0;
   CLPendingTaskList* list = nullptr;
-  if (!GetClientPendingTasks(&list) || list == nullptr) {
+  if (!GetClientPendingTasks(&list, room) || list == nullptr) {
     AGLOG(AG_LOG_FAILURE, "GetClientPendingTasks Failed");
     return;
   }
   AGLOG(AG_LOG_FAILURE, "pliCAPendingTasks size = %d", static_cast<int>(list->dwCount));
+  if (list->dwCount == room) {
+    AGLOG(AG_LOG_FAILURE, "CS task queue has room for %u tasks: further pending tasks wait for the next heartbeat",
+          static_cast<unsigned>(room));
+  }
+  StartPendingSendBatch();
   for (uint32_t i = 0; list->pTasks != nullptr && i < list->dwCount; ++i) {
     const CLPendingTask& task = list->pTasks[i];
     const uint32_t taskType = task.dwList;
@@ -294,7 +306,7 @@ void RequeuePendingTasks() {
       continue;
     }
     RememberPendingLease(block, task.qwRecordId);
-    if (AddTaskWithBlockInQ(GetRpTaskQueue(), static_cast<uint8_t>(taskType), block)) {
+    if (AddTaskWithBlockInQ(queue, static_cast<uint8_t>(taskType), block)) {
       AGLOG(AG_LOG_FAILURE, "appended task %u", static_cast<unsigned>(taskType));
     } else {
       ReturnPendingLease(block);

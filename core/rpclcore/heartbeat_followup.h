@@ -12,6 +12,7 @@
 #include <agsuite/agmsg.h>
 
 struct HeartbeatState;
+class CTaskQueue;
 
 bool SendCAMiscInfo(IRPClient* rpClient, ICAResponseGen* respGen, ServerResponse** response);
 bool GenerateUAStatusAndSendToCS(ICAResponseGen* respGen, IRPClient* rpClient);
@@ -19,6 +20,8 @@ void RpHeartbeatFollowUp(IRPClient* rpClient, ICAResponseGen* respGen, Heartbeat
 // The reduced-heartbeat counter's maximum as the support library gives it
 // now, or the last one read when it cannot; kept in the state.
 uint32_t ReducedHeartbeatMaxCount(HeartbeatState* state);
-// Leases the pending records of lists 14 and 15 and queues a copy of each for
-// the task performers.
+// Leases the pending records of lists 14 and 15, as many as the task queue
+// has room for, and queues a copy of each for the task performers as a new
+// batch (see pending_send_backoff.h).
 void RequeuePendingTasks();
+void RequeuePendingTasksInto(CTaskQueue* queue);

@@ -386,7 +386,7 @@ bool StartClientHeartBeatThread(IRPClient* rpClient) {
       const uint32_t result = RpClientHeartbeatThread(std::unique_ptr<HeartbeatThreadParam>(param));
       ended->store(true);
       return result;
-    });
+    }, "ag-heartbeat");
     if (control.thread == nullptr) {
       AGLOG(AG_LOG_FAILURE, "_beginthreadex(heartbeat) Failed");
       delete param;

@@ -25,6 +25,7 @@
 #include "core/common/xuacomm.h"
 #include "core/rpclcore/connection.h"
 #include "core/rpclcore/passive_notifications.h"
+#include "core/rpclcore/pending_send_backoff.h"
 #include "core/rpclcore/policy.h"
 #include "core/rpclcore/reports.h"
 #include "core/siblings/client_store.h"
@@ -193,6 +194,13 @@ void DropDamagedRecord(void* block, const char* what, size_t size) {
   EndPendingTask(block, true);
 }
 
+// While the batch has backed off, the record is handed back untouched.
+bool PendingSendAllowed(void* block) {
+  if (BeginPendingSend()) return true;
+  EndPendingTask(block, false);
+  return false;
+}
+
 void PerformSendPendingCommandAck(PerformerContext* ctx, uint64_t argument) {
   void* block = reinterpret_cast<void*>(static_cast<uintptr_t>(argument));
   if (block == nullptr) return;
@@ -202,6 +210,7 @@ void PerformSendPendingCommandAck(PerformerContext* ctx, uint64_t argument) {
     DropDamagedRecord(block, "command acknowledgement", record.size);
     return;
   }
+  if (!PendingSendAllowed(block)) return;
   std::string payload = stored->payload.value_or(std::string());
   CmdAck ack;
   std::memset(&ack, 0, sizeof(ack));
@@ -214,7 +223,9 @@ void PerformSendPendingCommandAck(PerformerContext* ctx, uint64_t argument) {
 
   ServerResponse* response = nullptr;
   bool handled = true;
-  if (ctx->rpClient->SendCommandAck(&ack, &response)) {
+  const bool sent = ctx->rpClient->SendCommandAck(&ack, &response) != 0;
+  EndPendingSend(sent);
+  if (sent) {
     FinishResponse(ctx->rpClient, response);
     CheckConnStateAndNotifyAV();
   } else {
@@ -234,9 +245,12 @@ void PerformSendPendingClientNotification(PerformerContext* ctx, uint64_t argume
     DropDamagedRecord(block, "client notification", record.size);
     return;
   }
+  if (!PendingSendAllowed(block)) return;
   ServerResponse* response = nullptr;
   bool handled = true;
-  if (ctx->rpClient->SendNotification(stored->kind, stored->dataId, stored->json.c_str(), &response)) {
+  const bool sent = ctx->rpClient->SendNotification(stored->kind, stored->dataId, stored->json.c_str(), &response) != 0;
+  EndPendingSend(sent);
+  if (sent) {
     FinishResponse(ctx->rpClient, response);
     CheckConnStateAndNotifyAV();
   } else {
@@ -441,8 +455,9 @@ bool StartRpTaskPerformerThreadPool(PoolStart how) {
     return false;
   }
   CTaskQueue* queue = &pool.queue;
+  StartPendingSendBatch();  // failures seen by an earlier pool do not hold this one back
   for (uint32_t i = 0; i < pool.size; ++i) {
-    auto thread = platform::Thread::Start([queue] { return RpTaskPerformerThread(queue); });
+    auto thread = platform::Thread::Start([queue] { return RpTaskPerformerThread(queue); }, "ag-task");
     if (thread == nullptr) {
       AGLOG(AG_LOG_FAILURE, "Thread pool creation failed.");
       queue->shutdown();

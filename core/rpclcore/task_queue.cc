@@ -69,6 +69,12 @@ uint32_t CTaskQueue::count() const {
   return static_cast<uint32_t>(entries_.size());
 }
 
+uint32_t CTaskQueue::room() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!alive_ || shutDown_ || entries_.size() >= capacity_) return 0;
+  return capacity_ - static_cast<uint32_t>(entries_.size());
+}
+
 uint32_t CTaskQueue::waiterCount() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return waiters_;

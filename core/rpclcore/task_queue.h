@@ -42,6 +42,8 @@ class CTaskQueue {
   // drain at stop).
   bool tryRemove(TaskEntry* entry);
   uint32_t count() const;
+  // Entries that can still be appended (0 once shut down).
+  uint32_t room() const;
   // Consumers currently blocked in waitAndRemove.
   uint32_t waiterCount() const;
 

@@ -57,11 +57,11 @@ bool SetClientPendingCommands(uint32_t list, uint32_t size, const void* record) 
   });
 }
 
-bool GetClientPendingTasks(CLPendingTaskList** list) {
+bool GetClientPendingTasks(CLPendingTaskList** list, uint32_t maxCount) {
   if (list == nullptr) return false;
   *list = nullptr;
   return WithClientStore(__func__, [&](ISupportLibrary& support, CLDBHANDLE db) {
-    return support.CLGetPendingTasks(db, list) != 0;
+    return support.CLGetPendingTasksUpTo(db, maxCount, list) != 0;
   });
 }
 

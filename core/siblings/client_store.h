@@ -32,9 +32,9 @@ bool GetClientBlobData(uint32_t id, uint32_t size, void* buffer);
 bool SetClientBlobData(uint32_t id, uint32_t size, const void* buffer);
 bool DeleteClientBlobData(uint32_t id);
 bool SetClientPendingCommands(uint32_t list, uint32_t size, const void* record);
-// Leases every pending record (see CLGetPendingTasks); free with
-// FreeClientPendingTasks.
-bool GetClientPendingTasks(CLPendingTaskList** list);
+// Leases at most `maxCount` pending records, the oldest first (see
+// CLGetPendingTasksUpTo); free with FreeClientPendingTasks.
+bool GetClientPendingTasks(CLPendingTaskList** list, uint32_t maxCount = UINT32_MAX);
 void FreeClientPendingTasks(CLPendingTaskList* list);
 bool CompleteClientPendingTask(uint64_t recordId);
 bool ReturnClientPendingTask(uint64_t recordId);

@@ -12,7 +12,9 @@ class ProductionSupportLibrary final : public ISupportLibrary {
   uint8_t CLSetDataByType(CLDBHANDLE hDb, uint32_t id, uint32_t type, uint32_t size, const void* buffer) override { return ::CLSetDataByType(hDb, id, type, size, buffer); }
   uint8_t CLDeleteDataById(CLDBHANDLE hDb, uint32_t id) override { return ::CLDeleteDataById(hDb, id); }
   uint8_t CLSetPendingCommand(CLDBHANDLE hDb, uint32_t list, uint32_t type, uint32_t size, const void* record) override { return ::CLSetPendingCommand(hDb, list, type, size, record); }
-  uint8_t CLGetPendingTasks(CLDBHANDLE hDb, CLPendingTaskList** ppList) override { return ::CLGetPendingTasks(hDb, ppList); }
+  uint8_t CLGetPendingTasksUpTo(CLDBHANDLE hDb, uint32_t dwMaxCount, CLPendingTaskList** ppList) override {
+    return ::CLGetPendingTasksUpTo(hDb, dwMaxCount, ppList);
+  }
   uint8_t CLFreePendingTasks(CLPendingTaskList* pList) override { return ::CLFreePendingTasks(pList); }
   uint8_t CLCompletePendingTask(CLDBHANDLE hDb, uint64_t recordId) override { return ::CLCompletePendingTask(hDb, recordId); }
   uint8_t CLReturnPendingTask(CLDBHANDLE hDb, uint64_t recordId) override { return ::CLReturnPendingTask(hDb, recordId); }

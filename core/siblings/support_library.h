@@ -14,7 +14,7 @@ class ISupportLibrary {
   virtual uint8_t CLSetDataByType(CLDBHANDLE hDb, uint32_t id, uint32_t type, uint32_t size, const void* buffer) = 0;
   virtual uint8_t CLDeleteDataById(CLDBHANDLE hDb, uint32_t id) = 0;
   virtual uint8_t CLSetPendingCommand(CLDBHANDLE hDb, uint32_t list, uint32_t type, uint32_t size, const void* record) = 0;
-  virtual uint8_t CLGetPendingTasks(CLDBHANDLE hDb, CLPendingTaskList** ppList) = 0;
+  virtual uint8_t CLGetPendingTasksUpTo(CLDBHANDLE hDb, uint32_t dwMaxCount, CLPendingTaskList** ppList) = 0;
   virtual uint8_t CLFreePendingTasks(CLPendingTaskList* pList) = 0;
   virtual uint8_t CLCompletePendingTask(CLDBHANDLE hDb, uint64_t recordId) = 0;
   virtual uint8_t CLReturnPendingTask(CLDBHANDLE hDb, uint64_t recordId) = 0;

@@ -84,6 +84,9 @@ AG_SUITE_EXPORT uint8_t CLSetPendingCommand(CLDBHANDLE hDb, uint32_t list, uint3
 // leases it: a leased record is not handed out again until it is completed
 // (gone for good), returned, or the process that leased it has ended.
 AG_SUITE_EXPORT uint8_t CLGetPendingTasks(CLDBHANDLE hDb, CLPendingTaskList** ppList);
+// The same for at most `dwMaxCount` records, the oldest first: a caller that
+// can only take so many leaves the rest in the store untouched.
+AG_SUITE_EXPORT uint8_t CLGetPendingTasksUpTo(CLDBHANDLE hDb, uint32_t dwMaxCount, CLPendingTaskList** ppList);
 AG_SUITE_EXPORT uint8_t CLFreePendingTasks(CLPendingTaskList* pList);
 AG_SUITE_EXPORT uint8_t CLCompletePendingTask(CLDBHANDLE hDb, uint64_t recordId);
 AG_SUITE_EXPORT uint8_t CLReturnPendingTask(CLDBHANDLE hDb, uint64_t recordId);

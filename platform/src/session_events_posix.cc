@@ -23,8 +23,11 @@ namespace {
 
 using internal::UniqueFd;
 
-// How often a wait that cannot watch utmp looks at it again.
+// How often a wait that cannot watch anything (no inotify) looks at utmp
+// again.
 constexpr int kRetryWatchMs = 5000;
+constexpr uint32_t kFileChanges = IN_MODIFY | IN_CLOSE_WRITE | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF;
+constexpr uint32_t kFolderChanges = IN_CREATE | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF;
 
 struct Waiter {
   uint32_t mask = 0;
@@ -111,6 +114,68 @@ void CheckUtmpLocked(State& state) {
   state.logins = std::move(now);
 }
 
+// Watches utmp itself when it exists, else the nearest existing folder on
+// its path for something being created there, so that a machine without utmp
+// costs no wake-ups: the waiting thread only runs when the file changes or
+// may have appeared. Rearm() drains the events and picks the target again.
+class UtmpWatch {
+ public:
+  explicit UtmpWatch(std::string path) : path_(std::move(path)), fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+    Pick();
+  }
+  [[nodiscard]] bool Armed() const { return watch_ >= 0; }
+  [[nodiscard]] int Fd() const { return fd_.Get(); }
+
+  void Rearm() {
+    alignas(inotify_event) char buffer[4096];
+    while (fd_.Valid() && read(fd_.Get(), buffer, sizeof buffer) > 0) {
+    }
+    Pick();
+  }
+
+ private:
+  void Pick() {
+    if (!fd_.Valid()) {
+      return;
+    }
+    if (watch_ >= 0) {
+      inotify_rm_watch(fd_.Get(), watch_);
+      watch_ = -1;
+    }
+    // A file created between the look at the file and the folder watch is
+    // caught by looking at the file once more.
+    for (int attempt = 0; attempt < 2 && watch_ < 0; ++attempt) {
+      watch_ = inotify_add_watch(fd_.Get(), path_.c_str(), kFileChanges);
+      if (watch_ >= 0) {
+        return;
+      }
+      for (std::string folder = ParentOf(path_); watch_ < 0 && !folder.empty(); folder = ParentOf(folder)) {
+        watch_ = inotify_add_watch(fd_.Get(), folder.c_str(), kFolderChanges | IN_ONLYDIR);
+      }
+      if (watch_ >= 0 && access(path_.c_str(), F_OK) == 0) {
+        inotify_rm_watch(fd_.Get(), watch_);
+        watch_ = -1;
+      }
+    }
+  }
+
+  // The folder above `path`; empty above the root.
+  static std::string ParentOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) {
+      return path == "." ? std::string() : ".";
+    }
+    if (path == "/") {
+      return std::string();
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+  }
+
+  std::string path_;
+  UniqueFd fd_;
+  int watch_ = -1;
+};
+
 // Keeps the waiter in the list for as long as it waits. Constructed and
 // destroyed while `lock` (which outlives it) holds the state's mutex.
 class Registration {
@@ -172,34 +237,16 @@ bool WaitForSessionEvent(uint32_t mask, uint32_t* flags) {
   Registration registration(state, lock, &waiter);
   lock.unlock();
 
-  UniqueFd watch(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
-  const auto add_watch = [&] {
-    return watch.Valid() && inotify_add_watch(watch.Get(), path.c_str(), IN_MODIFY | IN_CLOSE_WRITE | IN_ATTRIB) >= 0;
-  };
-  bool watching = add_watch();
-  pollfd fds[2] = {{waiter.wake.Get(), POLLIN, 0}, {watch.Get(), POLLIN, 0}};
+  UtmpWatch watch(path);
+  pollfd fds[2] = {{waiter.wake.Get(), POLLIN, 0}, {watch.Fd(), POLLIN, 0}};
   for (;;) {
     fds[1].revents = 0;  // poll() leaves it alone while not watching
-    const int ready = poll(fds, watching ? 2 : 1, watching ? -1 : kRetryWatchMs);
-    if (ready == 0) {
-      watching = add_watch();
-    }
+    const int ready = poll(fds, watch.Armed() ? 2 : 1, watch.Armed() ? -1 : kRetryWatchMs);
     if (ready < 0 && errno != EINTR) {
       return false;
     }
-    if (watching && (fds[1].revents & POLLIN) != 0) {
-      alignas(inotify_event) char buffer[4096];
-      ssize_t length;
-      while ((length = read(watch.Get(), buffer, sizeof buffer)) > 0) {
-        for (ssize_t at = 0; at < length;) {
-          const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-          // A replaced or removed utmp drops the watch: look again later.
-          if ((event->mask & IN_IGNORED) != 0) {
-            watching = false;
-          }
-          at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-        }
-      }
+    if (ready == 0 || (fds[1].revents & POLLIN) != 0) {
+      watch.Rearm();
     }
     lock.lock();
     if (ready == 0 || fds[1].revents != 0) {

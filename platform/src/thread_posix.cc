@@ -1,7 +1,10 @@
+#include <pthread.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <future>
+#include <string>
 #include <system_error>
 #include <thread>
 
@@ -26,7 +29,7 @@ Thread::~Thread() {
   }
 }
 
-std::unique_ptr<Thread> Thread::Start(std::function<uint32_t()> body) {
+std::unique_ptr<Thread> Thread::Start(std::function<uint32_t()> body, const char* name) {
   if (!body) {
     return nullptr;
   }
@@ -42,6 +45,11 @@ std::unique_ptr<Thread> Thread::Start(std::function<uint32_t()> body) {
         });
   } catch (const std::system_error&) {
     return nullptr;
+  }
+  if (name != nullptr) {
+    // The kernel keeps 15 characters and refuses longer names outright.
+    const std::string kept(name, strnlen(name, 15));
+    pthread_setname_np(thread->state_->thread.native_handle(), kept.c_str());
   }
   thread->state_->id = id.get();
   return thread;

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <map>
 
@@ -69,6 +71,19 @@ bool CreatePrivateFile(const std::string& path) {
   return ok;
 }
 
+bool SyncPath(const std::string& path, int flags) {
+  const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = ::fsync(fd) == 0;
+  ::close(fd);
+  return ok;
+}
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? "." : path.substr(0, slash + 1);
+}
+
 int QueryInt(sqlite3* db, const char* sql, int* value) {
   sqlite3_stmt* raw = nullptr;
   int code = sqlite3_prepare_v2(db, sql, -1, &raw, nullptr);
@@ -82,7 +97,35 @@ int QueryInt(sqlite3* db, const char* sql, int* value) {
 
 }  // namespace
 
+bool ClientStore::CreateNew(const std::string& path) {
+  const std::string draft = path + ".new." + std::to_string(::getpid());
+  ::unlink(draft.c_str());  // left by an earlier process of this pid that died while creating
+  bool made = false;
+  if (CreatePrivateFile(draft)) {
+    sqlite3* raw = nullptr;
+    const int code = sqlite3_open_v2(draft.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+    ClientStore store(SqliteConnection(raw), draft);
+    // Nothing else can see the draft, so nothing needs syncing until it is complete.
+    made = code == SQLITE_OK && store.Execute("PRAGMA journal_mode=WAL") && store.Execute("PRAGMA synchronous=OFF") &&
+           store.UpgradeSchema();
+    if (!made) store.Rollback();
+  }  // closing the only connection folds the WAL into the file
+  // The draft takes the store's name only when there is still none: another
+  // process may have created the store meanwhile.
+  made = made && SyncPath(draft, O_RDONLY) && ::renameat2(AT_FDCWD, draft.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0;
+  if (!made) {
+    ::unlink(draft.c_str());
+    return false;
+  }
+  return SyncPath(FolderOf(path), O_RDONLY | O_DIRECTORY);
+}
+
 std::optional<ClientStore> ClientStore::Open(const std::string& path, int busy_timeout_ms) {
+  // A new store is made complete under another name first: a store cut off
+  // half-made by a power cut would otherwise stay unreadable, and creating it
+  // in place costs several syncs more (the switch to the WAL journal alone is
+  // one full rollback-journal commit).
+  if (::access(path.c_str(), F_OK) != 0 && errno == ENOENT) static_cast<void>(CreateNew(path));
   if (!CreatePrivateFile(path)) {
     AGMISC_LOG(AG_LOG_FAILURE, "Cannot create the client store %s (errno %d)", path.c_str(), errno);
     return std::nullopt;
@@ -170,6 +213,13 @@ bool ClientStore::Execute(const char* sql) {
   return true;
 }
 
+bool ClientStore::UseSync(Sync sync) {
+  if (sync == sync_) return true;
+  if (!Execute(sync == Sync::kFull ? "PRAGMA synchronous=FULL" : "PRAGMA synchronous=NORMAL")) return false;
+  sync_ = sync;
+  return true;
+}
+
 void ClientStore::Rollback() {
   if (sqlite3_get_autocommit(db_.get()) == 0) static_cast<void>(Execute("ROLLBACK"));
 }
@@ -215,6 +265,7 @@ ReadResult ClientStore::GetEntry(uint32_t id, uint32_t type, uint32_t size, void
 }
 
 bool ClientStore::SetEntry(uint32_t id, uint32_t type, uint32_t size, const void* buffer) {
+  if (!UseSync(Sync::kNormal)) return false;
   sqlite3_stmt* statement = Prepared(kSetEntrySql);
   if (statement == nullptr) return false;
   StatementUse use(statement);
@@ -225,6 +276,7 @@ bool ClientStore::SetEntry(uint32_t id, uint32_t type, uint32_t size, const void
 }
 
 bool ClientStore::DeleteEntry(uint32_t id) {
+  if (!UseSync(Sync::kNormal)) return false;
   sqlite3_stmt* statement = Prepared(kDeleteEntrySql);
   if (statement == nullptr) return false;
   StatementUse use(statement);
@@ -233,6 +285,7 @@ bool ClientStore::DeleteEntry(uint32_t id) {
 }
 
 bool ClientStore::AddPending(uint32_t list, uint32_t type, uint32_t size, const void* record) {
+  if (!UseSync(Sync::kFull)) return false;
   sqlite3_stmt* statement = Prepared(kAddPendingSql);
   if (statement == nullptr) return false;
   StatementUse use(statement);
@@ -243,7 +296,8 @@ bool ClientStore::AddPending(uint32_t list, uint32_t type, uint32_t size, const 
   return StepDone(__func__, statement);
 }
 
-std::optional<std::vector<PendingRecord>> ClientStore::LeasePending(const std::string& owner) {
+std::optional<std::vector<PendingRecord>> ClientStore::LeasePending(const std::string& owner, uint32_t max_count) {
+  if (!UseSync(Sync::kNormal)) return std::nullopt;
   // IMMEDIATE takes the write lock before reading, so two processes never
   // lease the same record.
   if (!Execute("BEGIN IMMEDIATE")) return std::nullopt;
@@ -258,7 +312,7 @@ std::optional<std::vector<PendingRecord>> ClientStore::LeasePending(const std::s
       std::map<std::string, bool> owner_alive;  // each holder is looked up once per call
       int code = SQLITE_ROW;
       ok = true;
-      while (ok && (code = sqlite3_step(select)) == SQLITE_ROW) {
+      while (ok && leased.size() < max_count && (code = sqlite3_step(select)) == SQLITE_ROW) {
         if (sqlite3_column_type(select, 3) != SQLITE_NULL) {
           const std::string holder(reinterpret_cast<const char*>(sqlite3_column_text(select, 3)));
           auto [it, inserted] = owner_alive.try_emplace(holder, false);
@@ -276,7 +330,7 @@ std::optional<std::vector<PendingRecord>> ClientStore::LeasePending(const std::s
         ok = StepDone(__func__, lease);
         leased.push_back(std::move(record));
       }
-      if (ok && code != SQLITE_DONE) {
+      if (ok && code != SQLITE_DONE && code != SQLITE_ROW) {
         LogFailure(__func__, kSelectLeasableSql, code);
         ok = false;
       }
@@ -290,6 +344,7 @@ std::optional<std::vector<PendingRecord>> ClientStore::LeasePending(const std::s
 }
 
 bool ClientStore::CompletePending(uint64_t record_id) {
+  if (!UseSync(Sync::kNormal)) return false;
   sqlite3_stmt* statement = Prepared(kCompleteSql);
   if (statement == nullptr) return false;
   StatementUse use(statement);
@@ -303,6 +358,7 @@ bool ClientStore::CompletePending(uint64_t record_id) {
 }
 
 bool ClientStore::ReturnPending(uint64_t record_id, const std::string& owner) {
+  if (!UseSync(Sync::kNormal)) return false;
   sqlite3_stmt* statement = Prepared(kReturnSql);
   if (statement == nullptr) return false;
   StatementUse use(statement);
@@ -334,6 +390,7 @@ ReadResult ClientStore::GetEvent(uint32_t event_id, int32_t* frequency, int64_t*
 }
 
 bool ClientStore::PutEvent(uint32_t event_id, int32_t frequency, int64_t last_sync) {
+  if (!UseSync(Sync::kNormal)) return false;
   sqlite3_stmt* statement = Prepared(kPutEventSql);
   if (statement == nullptr) return false;
   StatementUse use(statement);
@@ -360,6 +417,7 @@ ReadResult ClientStore::GetValue(const std::string& name, std::vector<uint8_t>* 
 }
 
 bool ClientStore::SetValue(const std::string& name, const void* bytes, uint32_t size) {
+  if (!UseSync(Sync::kFull)) return false;
   sqlite3_stmt* statement = Prepared(kSetValueSql);
   if (statement == nullptr) return false;
   StatementUse use(statement);

@@ -10,6 +10,13 @@
 //                state, last connected time)
 // Several processes may use the file at once: SQLite's file locks serialise
 // writers; a writer waits up to the busy time-out and then fails cleanly.
+//
+// Durability: adding a pending record and setting a named value (the client's
+// identities) are synced to disk before they return. The other writes
+// (numbered entries, events, leases, completions) survive a crash of the
+// process at once, and a power cut once the next synced write or checkpoint
+// is done; since the journal keeps commits in order, a power cut only ever
+// loses the newest of them, never one older than a synced write.
 // One ClientStore is used by one thread at a time; every failure is logged.
 #pragma once
 
@@ -54,9 +61,10 @@ class ClientStore {
 
   // Pending records; see lease_owner.h for who holds a lease.
   [[nodiscard]] bool AddPending(uint32_t list, uint32_t type, uint32_t size, const void* record);
-  // Leases to `owner` every record that is not leased or whose lease holder
-  // has ended, and returns them in arrival order.
-  [[nodiscard]] std::optional<std::vector<PendingRecord>> LeasePending(const std::string& owner);
+  // Leases to `owner` at most `max_count` of the records that are not leased
+  // or whose lease holder has ended, the oldest first, and returns them in
+  // arrival order.
+  [[nodiscard]] std::optional<std::vector<PendingRecord>> LeasePending(const std::string& owner, uint32_t max_count);
   [[nodiscard]] bool CompletePending(uint64_t record_id);
   [[nodiscard]] bool ReturnPending(uint64_t record_id, const std::string& owner);
 
@@ -71,6 +79,9 @@ class ClientStore {
 
  private:
   ClientStore(SqliteConnection db, std::string path) : db_(std::move(db)), path_(std::move(path)) {}
+  // Makes a complete, empty store at `path` when there is none yet; false
+  // (nothing changed) when another process got there first or it failed.
+  static bool CreateNew(const std::string& path);
 
   [[nodiscard]] sqlite3_stmt* Prepared(const char* sql);
   [[nodiscard]] bool Execute(const char* sql);
@@ -82,9 +93,13 @@ class ClientStore {
   // Logs a failed SQLite call with the store's own error text.
   void LogFailure(const char* routine, const char* what, int code) const;
   [[nodiscard]] bool StepDone(const char* routine, sqlite3_stmt* statement);
+  // Sets how the next commits reach the disk (a no-op when already so).
+  enum class Sync { kFull, kNormal };
+  [[nodiscard]] bool UseSync(Sync sync);
 
   SqliteConnection db_;
   std::string path_;
+  Sync sync_ = Sync::kFull;
   // Statements prepared once per connection, keyed by their SQL text address.
   std::vector<std::pair<const char*, SqliteStatement>> statements_;
 };

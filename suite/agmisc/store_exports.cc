@@ -83,10 +83,14 @@ uint8_t CLSetPendingCommand(CLDBHANDLE hDb, uint32_t list, uint32_t type, uint32
 }
 
 uint8_t CLGetPendingTasks(CLDBHANDLE hDb, CLPendingTaskList** ppList) {
+  return CLGetPendingTasksUpTo(hDb, UINT32_MAX, ppList);
+}
+
+uint8_t CLGetPendingTasksUpTo(CLDBHANDLE hDb, uint32_t dwMaxCount, CLPendingTaskList** ppList) {
   if (ppList == nullptr || !agmisc::IsValidStore(hDb)) return 0;
   *ppList = nullptr;
   const std::string owner = agmisc::CurrentLeaseOwner();
-  auto records = hDb->store.LeasePending(owner);
+  auto records = hDb->store.LeasePending(owner, dwMaxCount);
   if (!records) return 0;
   CLPendingTaskList* list = NewTaskList(*records);
   if (list == nullptr) {

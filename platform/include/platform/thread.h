@@ -16,8 +16,9 @@ class AG_PLATFORM_EXPORT Thread {
  public:
   // Starts `body`; returns null when the thread cannot be created. The
   // returned object must be joined (Join) before it is destroyed, unless
-  // Detach() was called.
-  static std::unique_ptr<Thread> Start(std::function<uint32_t()> body);
+  // Detach() was called. `name` (at most 15 characters are kept) is what
+  // `top -H`, ps and a debugger show for the thread.
+  static std::unique_ptr<Thread> Start(std::function<uint32_t()> body, const char* name = nullptr);
   ~Thread();
   Thread(const Thread&) = delete;
   Thread& operator=(const Thread&) = delete;

@@ -190,12 +190,12 @@ class InMemorySupportLibrary : public ISupportLibrary {
     pending_.push_back({next_record_id_++, list, std::vector<uint8_t>(p, p + size), false});
     return 1;
   }
-  uint8_t CLGetPendingTasks(CLDBHANDLE, CLPendingTaskList** ppList) override {
+  uint8_t CLGetPendingTasksUpTo(CLDBHANDLE, uint32_t maxCount, CLPendingTaskList** ppList) override {
     std::lock_guard<std::mutex> lock(mutex_);
     if (failing_.count(Op::kGetPending) || ppList == nullptr) return 0;
     std::vector<PendingRecord*> handed;
     for (auto& r : pending_) {
-      if (!r.leased) handed.push_back(&r);
+      if (!r.leased && handed.size() < maxCount) handed.push_back(&r);
     }
     auto* list = new CLPendingTaskList{static_cast<uint32_t>(handed.size()), nullptr};
     if (!handed.empty()) list->pTasks = new CLPendingTask[handed.size()];

@@ -25,7 +25,8 @@ class MockSupportLibrary : public ISupportLibrary {
   MOCK_METHOD(uint8_t, CLDeleteDataById, (CLDBHANDLE hDb, uint32_t id), (override));
   MOCK_METHOD(uint8_t, CLSetPendingCommand,
               (CLDBHANDLE hDb, uint32_t list, uint32_t type, uint32_t size, const void* record), (override));
-  MOCK_METHOD(uint8_t, CLGetPendingTasks, (CLDBHANDLE hDb, CLPendingTaskList** ppList), (override));
+  MOCK_METHOD(uint8_t, CLGetPendingTasksUpTo, (CLDBHANDLE hDb, uint32_t dwMaxCount, CLPendingTaskList** ppList),
+              (override));
   MOCK_METHOD(uint8_t, CLFreePendingTasks, (CLPendingTaskList * pList), (override));
   MOCK_METHOD(uint8_t, CLCompletePendingTask, (CLDBHANDLE hDb, uint64_t recordId), (override));
   MOCK_METHOD(uint8_t, CLReturnPendingTask, (CLDBHANDLE hDb, uint64_t recordId), (override));
