@@ -127,14 +127,17 @@ TEST_F(PoolTest, UnsentPendingAckIsStoredAgainAsANewRecord) {
   ack.pszAckPayload = payload;
   const uint64_t id = env.support.AddPending(14, SerialisePendingCommandAck(ack));
   std::string sentPayload;
+  std::string sentGuid;
   EXPECT_CALL(env.rpClient, SendCommandAck(_, _)).WillOnce(Invoke([&](const CmdAck* a, ServerResponse**) {
     sentPayload = a->pszAckPayload ? a->pszAckPayload : "";
+    sentGuid = a->szCmdGuid;
     return uint8_t{0};
   }));
   ASSERT_TRUE(StartRpTaskPerformerThreadPool());
   ASSERT_TRUE(QueueStoredRecord(CS_CLIENT_TASKQ_SEND_PENDING_COMMAND_ACK));
   WaitUntilIdle();
   EXPECT_EQ(sentPayload, "{\"r\":0}");
+  EXPECT_EQ(sentGuid, "g-20");
   EXPECT_TRUE(env.log.Contains("SendCommandAck failed for 20 command"));
   const auto stored = env.support.Pending();
   ASSERT_EQ(stored.size(), 1u);
