@@ -86,24 +86,26 @@ for day in $(seq "$days"); do
   wait_ms=$(( t0_ms + day * day_ms - $(date +%s%3N) ))
   (( wait_ms > 0 )) && sleep "$(awk -v w="$wait_ms" 'BEGIN {print w / 1000}')"
   kill -0 "$agent_pid" 2>/dev/null || { echo "soak: the agent ended on day $day" >&2; exit 1; }
+  # The simulator keeps its queues in memory: it restarts before the day's
+  # commands are queued, not after.
+  if (( day % 91 == 0 )); then
+    kill -TERM "$cssim_pid"; wait "$cssim_pid" || true
+    start_cssim
+  fi
   for n in 1 2 3; do
     post commands "{\"client\":\"$client\",\"guid\":\"soak-$day-$n\",\"command\":{\"cmd\":{\"id\":1,\"type\":1}}}"
     queued=$((queued + 1))
   done
   if (( day % 45 == 1 )); then post faults '{"count":10,"operation":"ack","httpStatus":503}'; fi
   if (( day % 30 == 0 )); then post outage '{"mode":"unreachable","seconds":3}' || true; wait_health; fi
-  if (( day % 91 == 0 )); then
-    kill -TERM "$cssim_pid"; wait "$cssim_pid" || true
-    start_cssim
-  fi
   if (( day % 7 == 0 )); then sample "$day"; fi
 done
 # The last commands are acknowledged within a few heartbeats.
-for _ in $(seq 600); do
+for _ in $(seq 60); do
   acked=$(grep '"operation":"ack"' "$work/journal.jsonl" | grep -v '"fault":true' |
           grep -o '"cmdGuid":"soak-[0-9]*-[0-9]"' | sort -u | wc -l || true)
   [ "$acked" -ge "$queued" ] && break
-  sleep 0.1
+  sleep 1
 done
 sample "$days"
 elapsed=$(( $(date +%s) - t0 ))
