@@ -73,22 +73,34 @@ bool CreateGuidText(char* buffer, size_t size) {
   return true;
 }
 
-// Step 3: the stored client GUID, or a new one stored for next time.
-void EnsureClientGuid(char* guid) {
+// Step 3: the stored client GUID, or a new one stored for next time. Only a
+// GUID that was never stored is generated: a store that cannot be read (say
+// briefly locked) must not cost the client its identity, so start-up fails.
+bool EnsureClientGuid(char* guid) {
   ISupportLibrary* support = Siblings().support;
-  if (support->GetClientGUID(guid, kIdentityBufferSize) && guid[0] != '\0') return;
+  if (!support->GetClientGUID(guid, kIdentityBufferSize)) {
+    STARTUP_LOG(AG_LOG_FAILURE, "Client GUID cannot be read from the client data store");
+    return false;
+  }
+  if (guid[0] != '\0') return true;
   if (CreateGuidText(guid, kIdentityBufferSize)) {
     STARTUP_LOG(AG_LOG_PROGRESS, "Client GUID generated");
     (void)support->SetClientGUID(guid);
   } else {
     STARTUP_LOG(AG_LOG_FAILURE, "Client GUID generation FAILED");
   }
+  return true;
 }
 
 // Step 7: the stored UDI, or one generated locally or by the unified agent.
+// As with the GUID, a UDI that cannot be read is not replaced.
 void EnsureClientUdi(char* udi, bool onPrem, bool xuaInstalled) {
   ISupportLibrary* support = Siblings().support;
-  if (support->GetClientUDI(udi, kIdentityBufferSize) && udi[0] != '\0') return;
+  if (!support->GetClientUDI(udi, kIdentityBufferSize)) {
+    STARTUP_LOG(AG_LOG_FAILURE, "Client UDI cannot be read from the client data store");
+    return;
+  }
+  if (udi[0] != '\0') return;
   const bool obtained =
       (onPrem || !xuaInstalled) ? ASGenerateClientUDI(udi, kIdentityBufferSize) : GetUDIFromXUA(udi, kIdentityBufferSize);
   if (obtained) {
@@ -265,7 +277,12 @@ bool RunClientAgentCoreStartUp(const CaCoreParam& args) {
   }
 
   char guid[kIdentityBufferSize] = {};
-  EnsureClientGuid(guid);
+  if (!EnsureClientGuid(guid)) {
+    state.cleanupEvent.reset();
+    std::free(param);
+    STARTUP_LOG(AG_LOG_FAILURE, "Exit failed");
+    return false;
+  }
 
   bool onPrem = false;
   (void)IsOnPrem(&onPrem);

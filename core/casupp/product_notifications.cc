@@ -30,7 +30,7 @@ constexpr uint32_t kEmergencyUnregister = 136;
 
 bool ReadClientGuidText(std::string* guid) {
   char buffer[260] = {};
-  if (!Siblings().support->GetClientGUIDText(buffer, sizeof(buffer))) {
+  if (!Siblings().support->GetClientGUIDText(buffer, sizeof(buffer)) || buffer[0] == '\0') {
     AGLOG_AS("NotifyDataChangeToAV", AG_LOG_FAILURE, "GetClientGUID failed");
     return false;
   }

@@ -95,6 +95,10 @@ AG_SUITE_EXPORT uint8_t CLGetDataByEvtID(CLDBHANDLE hDb, uint32_t eventId, int32
 AG_SUITE_EXPORT uint8_t CLAddEventLastSync(CLDBHANDLE hDb, uint32_t eventId, int32_t frequency, int64_t lastSync);
 
 // --- identities ------------------------------------------------------------
+// GetClientGUID, GetClientGUIDText and GetClientUDI answer 1 with an empty
+// buffer when the value was never stored, and 0 when the store cannot be read
+// or the value does not fit: a caller generates a new identity only for the
+// first.
 AG_SUITE_EXPORT uint8_t GetClientGUID(char* buffer, uint32_t size);
 AG_SUITE_EXPORT uint8_t SetClientGUID(const char* guid);
 AG_SUITE_EXPORT uint8_t GetClientGUIDText(char* buffer, uint32_t size);

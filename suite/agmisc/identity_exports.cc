@@ -43,14 +43,22 @@ bool StoreText(const char* name, const char* text) {
       [&](ClientStore& store) { return store.SetValue(name, text, static_cast<uint32_t>(length)); });
 }
 
-// Fails (with an empty buffer) when nothing is stored or it does not fit.
+// An empty buffer and true when nothing was ever stored; false (with an empty
+// buffer) when the store cannot be read or the value does not fit. Callers
+// tell the two apart: only a value that was never stored may be generated.
 bool LoadText(const char* name, char* buffer, uint32_t size) {
   if (buffer == nullptr || size == 0) return false;
   buffer[0] = '\0';
   std::vector<uint8_t> bytes;
-  if (!agmisc::WithStore([&](ClientStore& store) { return store.GetValue(name, &bytes) == ReadResult::kFound; })) {
+  ReadResult result = ReadResult::kFailed;
+  if (!agmisc::WithStore([&](ClientStore& store) {
+        result = store.GetValue(name, &bytes);
+        return result != ReadResult::kFailed;
+      })) {
+    AGMISC_LOG(AG_LOG_FAILURE, "%s cannot be read from the client data store", name);
     return false;
   }
+  if (result == ReadResult::kMissing) return true;
   if (bytes.size() >= size) {
     AGMISC_LOG(AG_LOG_FAILURE, "%s of %zu characters does not fit %u bytes", name, bytes.size(), size);
     return false;

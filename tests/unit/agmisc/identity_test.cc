@@ -11,11 +11,14 @@ using agmisc_test::AgentRootTest;
 
 class IdentityTest : public AgentRootTest {};
 
-TEST_F(IdentityTest, GuidAndUdiFailEmptyUntilStoredThenRoundTrip) {
+// "Never stored" is a successful empty read, so that start-up generates an
+// identity only then and never because the store failed.
+TEST_F(IdentityTest, GuidAndUdiReadEmptyUntilStoredThenRoundTrip) {
   char buffer[100] = "stale";
-  EXPECT_EQ(GetClientGUID(buffer, sizeof(buffer)), 0);
+  EXPECT_EQ(GetClientGUID(buffer, sizeof(buffer)), 1);
   EXPECT_STREQ(buffer, "");
-  EXPECT_EQ(GetClientUDI(buffer, sizeof(buffer)), 0);
+  EXPECT_EQ(GetClientUDI(buffer, sizeof(buffer)), 1);
+  EXPECT_STREQ(buffer, "");
 
   ASSERT_EQ(SetClientGUID("0f8fad5b-d9cb-469f-a165-70867728950e"), 1);
   ASSERT_EQ(SetClientUDI("udi-123"), 1);
@@ -88,6 +91,8 @@ TEST_F(IdentityTest, StoreFailureMakesIdentityCallsFail) {
   uint32_t value = 0;
   EXPECT_EQ(SetClientGUID("g"), 0);
   EXPECT_EQ(GetClientGUID(buffer, sizeof(buffer)), 0);
+  EXPECT_TRUE(log_.Contains(AG_LOG_FAILURE, "client_guid cannot be read from the client data store"));
+  EXPECT_EQ(GetClientUDI(buffer, sizeof(buffer)), 0);
   EXPECT_EQ(GetClientRegStatus(&value, 0), 0);
   EXPECT_EQ(GetClientConnectionStatus(&value), 0);
 }

@@ -72,6 +72,28 @@ TEST_F(StartUpTest, StoredUdiIsKept) {
   EXPECT_FALSE(env.log.Contains("Client UDI generated"));
 }
 
+// A store that cannot be read is not "no identity yet": the stored GUID and
+// UDI are kept, a GUID read failure refuses start-up.
+TEST_F(StartUpTest, UnreadableGuidFailsStartUpWithoutReplacingIt) {
+  env.support.SetGuid("5b8a3c1e-0000-4000-8000-00000000abcd");
+  env.support.Fail(InMemorySupportLibrary::Op::kGetGuid);
+  EXPECT_EQ(StartUpForTest(), 0);
+  EXPECT_EQ(env.LevelOf(kStartUp, "Client GUID cannot be read from the client data store"), AG_LOG_FAILURE);
+  EXPECT_FALSE(env.log.Contains("Client GUID generated"));
+  env.support.Fail(InMemorySupportLibrary::Op::kGetGuid, false);
+  EXPECT_EQ(env.support.Guid(), "5b8a3c1e-0000-4000-8000-00000000abcd");
+}
+
+TEST_F(StartUpTest, UnreadableUdiIsNotReplaced) {
+  env.support.SetUdi("stored-udi");
+  env.support.Fail(InMemorySupportLibrary::Op::kGetUdi);
+  StartAndStop();
+  env.support.Fail(InMemorySupportLibrary::Op::kGetUdi, false);
+  EXPECT_EQ(Udi(env.support), "stored-udi");
+  EXPECT_TRUE(env.Logged(kStartUp, "Client UDI cannot be read from the client data store"));
+  EXPECT_FALSE(env.log.Contains("Client UDI generated"));
+}
+
 TEST_F(StartUpTest, ProxyRecordIsBuiltFromTheTenantAndWrittenOnce) {
   StartAndStop();
   ASSERT_TRUE(env.support.Proxy().has_value());

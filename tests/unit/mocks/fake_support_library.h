@@ -257,7 +257,7 @@ class InMemorySupportLibrary : public ISupportLibrary {
   // --- identities -------------------------------------------------------------
   uint8_t GetClientGUID(char* buffer, uint32_t size) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (failing_.count(Op::kGetGuid) || guid_.empty()) return 0;
+    if (failing_.count(Op::kGetGuid)) return 0;
     return CopyText(guid_, buffer, size);
   }
   uint8_t SetClientGUID(const char* guid) override {
@@ -267,12 +267,11 @@ class InMemorySupportLibrary : public ISupportLibrary {
   }
   uint8_t GetClientGUIDText(char* buffer, uint32_t size) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (guid_.empty()) return 0;
     return CopyText(guid_, buffer, size);
   }
   uint8_t GetClientUDI(char* buffer, uint32_t size) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (failing_.count(Op::kGetUdi) || udi_.empty()) return 0;
+    if (failing_.count(Op::kGetUdi)) return 0;
     return CopyText(udi_, buffer, size);
   }
   uint8_t SetClientUDI(const char* udi) override {
