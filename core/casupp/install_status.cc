@@ -10,6 +10,7 @@
 #include <string>
 
 #include "core/casupp/download_locations.h"
+#include "core/casupp/install_status_file.h"
 #include "core/casupp/pending_records.h"
 #include "core/casupp/product_notifications.h"
 #include "core/casupp/send_frequency.h"
@@ -224,13 +225,10 @@ bool GetInstallationStatus(uint32_t /*actionId: every action reads the same file
     AGLOG(AG_LOG_FAILURE, "File data is empty.");
     return false;
   }
-  Json::Value data;
-  Json::Reader().parse(buffer, data);  // a broken file leaves the defaults below
+  const InstallStatusKeys keys = ReadInstallStatusKeys(buffer);  // the text up to its first NUL
   AGLOG(AG_LOG_PROGRESS, "Installation Data from inststs.json: %s", buffer);
-  const int app = data.isObject() && data["app"].isInt() ? data["app"].asInt() : 0;
-  const int ecd = data.isObject() && data["ecd"].isInt() ? data["ecd"].asInt() : -1;
-  if (app != 1 || ecd != 1) return false;
-  AGLOG(AG_LOG_PROGRESS, "Key Values for ecd and app are: %d, %d", ecd, app);
+  if (keys.app != 1 || keys.ecd != 1) return false;
+  AGLOG(AG_LOG_PROGRESS, "Key Values for ecd and app are: %d, %d", keys.ecd, keys.app);
   return true;
 }
 

@@ -191,7 +191,9 @@ INSTANTIATE_TEST_SUITE_P(Table, StatusFileTest,
                                            StatusFileCase{"EcdNotOne", R"({"app":1,"ecd":0})", false},
                                            StatusFileCase{"NotJson", "app=1 ecd=1", false},
                                            StatusFileCase{"Empty", "", false},
-                                           StatusFileCase{"LongerThanReadLimit", LongerThanTheReadLimit(), false}),
+                                           StatusFileCase{"LongerThanReadLimit", LongerThanTheReadLimit(), false},
+                                           // The JSON reader throws past 1,000 levels.
+                                           StatusFileCase{"NestedPastReaderDepth", std::string(1010, '['), false}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(InstallStatusTest, WrittenStatusFileReadsBack) {
