@@ -169,7 +169,7 @@ for round in $(seq "$rounds"); do
   fig[drain]+="$drain "
   fig[beats]+="$beats "
 done
-fig[append_lines]=$(grep -rac "Failed to append task" "$work/root-busy" 2>/dev/null | awk -F: '{n += $NF} END {print n + 0}')
+fig[append_lines]=$(grep -rac "Failed to append task" "$work/root-busy" 2>/dev/null | awk -F: '{n += $NF} END {print n + 0}' || true)
 kill -TERM "$busy"
 wait "$busy" || true
 
