@@ -27,11 +27,9 @@ root=$demo/agent
 machine=$demo/machine
 journal=$demo/cssim-journal.jsonl
 mkdir -p "$root" "$machine"
-# The protection product, installed in its default folder: its policy and,
-# later, its report database.
+# The protection product's default folder: agbldn installs the product there,
+# then the product keeps its policy and its report database in it.
 product=$machine/opt/vornex
-mkdir -p "$product"
-echo '{"version":"v1","features":{"3":"on","7":"standard"}}' >"$product/policy.json"
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])' 2>/dev/null ||
        echo $((20000 + RANDOM % 20000)))
 admin="http://127.0.0.1:$port/admin"
@@ -44,6 +42,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
+missed=()  # the steps the demo gave up waiting for
 say() { printf '\n==> %s\n' "$*"; }
 # wait_for DESCRIPTION SECONDS COMMAND...: polls COMMAND until it succeeds.
 wait_for() {
@@ -53,6 +52,7 @@ wait_for() {
     sleep 0.1
   done
   echo "    (gave up waiting for $what; see $root/logs/agcore.log)"
+  missed+=("$what")
   return 1
 }
 journal_has() { grep -F "$1" "$journal" | grep -qF "${2:-}"; }
@@ -114,8 +114,11 @@ say "What an operator sees: agentctl status --root $root"
 "$bin/agentctl" status --root "$root" --machine-root "$machine" | sed 's/^/    /' || true
 
 say "Installation: the server handed the agent two download locations for the protection product"
-wait_for "the installation" 60 test -f "$machine/opt/vornex/status.json" &&
-  say "agbldn downloaded the build from the simulator and installed the protection product in $machine/opt/vornex/"
+wait_for "the installation" 60 test -f "$product/status.json" &&
+  say "agbldn downloaded the build from the simulator and installed the protection product in $product/"
+# The installed product starts with its first policy.
+mkdir -p "$product"
+echo '{"version":"v1","features":{"3":"on","7":"standard"}}' >"$product/policy.json"
 notification() { grep -F '"operation":"notification"' "$journal" | grep -F "\"dataId\":$1" | head -1 |
                  sed 's/.*"payload":\({[^}]*}\).*/\1/'; }
 wait_for "the installation report" 60 journal_has '"operation":"notification"' '"dataId":114' &&
@@ -180,6 +183,7 @@ status=0
 wait "$agent_pid" || status=$?
 agent_pid=""
 if [ "$status" -eq 0 ]; then say "Clean stop: the agent stopped every thread and exited 0"; else say "The agent exited with $status"; fi
+[ "$status" -eq 0 ] || missed+=("a clean stop")
 
 cat <<EOF
 
@@ -191,3 +195,8 @@ Where to look:
   unified agent      $ua_calls (with --with-unified-agent)
   tenant file        $root/clagnt.dat (decode with: $bin/agtenant decode $root/clagnt.dat)
 EOF
+if [ "${#missed[@]}" -gt 0 ]; then
+  echo
+  echo "The demo did not see: $(IFS=,; echo "${missed[*]}" | sed 's/,/, /g')" >&2
+  exit 1
+fi

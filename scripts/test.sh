@@ -16,6 +16,17 @@ for kind in normal asan tsan; do
   scripts/build.sh "$kind"
   echo "=== tests: $kind"
   ctest --test-dir "out/$kind" -j2 --output-on-failure --timeout 300 || status=1
+  if [ "$kind" = normal ]; then
+    # The run command is what a user tries first: it must show every step.
+    for demo_args in "" --with-unified-agent; do
+      echo "=== demo ${demo_args:-(default)}"
+      log=out/normal/demo${demo_args:+-unified-agent}.log
+      if ! scripts/demo.sh $demo_args >"$log" 2>&1; then
+        tail -n 40 "$log"
+        status=1
+      fi
+    done
+  fi
 done
 
 if [ -x tests/fuzz/run_fuzzers.sh ]; then
