@@ -31,6 +31,6 @@ done
 
 if [ -x tests/fuzz/run_fuzzers.sh ]; then
   echo "=== fuzz targets (bounded)"
-  CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=1 CCACHE_NODIRECT=1 AG_FUZZ_BUILD=$PWD/out/fuzz tests/fuzz/run_fuzzers.sh 30 || status=1
+  CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=1 CCACHE_NODIRECT=1 AG_FUZZ_BUILD=$PWD/out/fuzz tests/fuzz/run_fuzzers.sh 20 || status=1
 fi
 exit $status

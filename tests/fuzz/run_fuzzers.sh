@@ -1,18 +1,35 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets of tests/fuzz in their own clang build folder
-# and runs each for a bounded time, starting from its seed corpus.
+# and runs them one after the other, each starting from its seed corpus.
 #
-#   tests/fuzz/run_fuzzers.sh [SECONDS_PER_TARGET]      (default 30)
+#   tests/fuzz/run_fuzzers.sh [SECONDS_PER_TARGET]
+#       bounded run (the test command): every target for SECONDS (default 20)
+#   tests/fuzz/run_fuzzers.sh --runs N [--max-seconds S] [NAME...]
+#       long run: each named target (default: all) until N executions or S
+#       seconds (default: no limit), one at a time, each in one process
+#       (libFuzzer without -jobs: one job, no supervisor process)
 #
 # Environment: AG_FUZZ_BUILD  build folder (default <repo>/build-fuzz)
 #              AG_FUZZ_JOBS   ninja jobs (default 2)
 # Every library of the fuzz build is compiled with coverage and ASan+UBSan
 # (-fsanitize=fuzzer-no-link), so the fuzzers also see inside the suite's
-# parsers. Exit status: 0 when every target ran clean, 1 when one crashed,
-# leaked or timed out (the reproducer lands in <build>/fuzz-artifacts/).
+# parsers. After each target one summary line gives its executions, rate,
+# coverage (cov: edges, ft: features) and corpus size. Exit status: 0 when
+# every target ran clean, 1 when one crashed, leaked or timed out (the
+# reproducer lands in <build>/fuzz-artifacts/). See docs/fuzzing.md.
 set -euo pipefail
 
-seconds="${1:-30}"
+seconds=20
+runs=""
+names=()
+while [[ $# -gt 0 ]]; do
+  case "$1" in
+    --runs) runs="$2"; seconds=0; shift 2 ;;
+    --max-seconds) seconds="$2"; shift 2 ;;
+    -*) echo "run_fuzzers: unknown option $1" >&2; exit 2 ;;
+    *) if [[ -z "${runs}" && ${#names[@]} -eq 0 && "$1" =~ ^[0-9]+$ ]]; then seconds="$1"; else names+=("${1%_fuzz}_fuzz"); fi; shift ;;
+  esac
+done
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 build="${AG_FUZZ_BUILD:-${repo}/build-fuzz}"
 jobs="${AG_FUZZ_JOBS:-2}"
@@ -39,11 +56,16 @@ fi
 
 artifacts="${build}/fuzz-artifacts"
 mkdir -p "${artifacts}"
-for source in "${repo}"/tests/fuzz/*_fuzz.cc; do
-  name="$(basename "${source}" .cc)"
+if [[ ${#names[@]} -eq 0 ]]; then
+  for source in "${repo}"/tests/fuzz/*_fuzz.cc; do names+=("$(basename "${source}" .cc)"); done
+fi
+limits=(-max_total_time="${seconds}")
+[[ -n "${runs}" ]] && limits+=(-runs="${runs}")
+for name in "${names[@]}"; do
   binary="${build}/bin/${name}"
   if [[ ! -x "${binary}" ]]; then
     echo "run_fuzzers: ${name} was not built" >&2
+    status=1
     continue
   fi
   # New inputs go to the working corpus in the build folder; the seeds in the
@@ -52,14 +74,20 @@ for source in "${repo}"/tests/fuzz/*_fuzz.cc; do
   mkdir -p "${corpus}"
   seeds=()
   [[ -d "${repo}/tests/fuzz/corpus/${name%_fuzz}" ]] && seeds+=("${repo}/tests/fuzz/corpus/${name%_fuzz}")
-  echo "run_fuzzers: ${name} for ${seconds}s"
-  if ! LD_PRELOAD="${runtime}" "${binary}" -max_total_time="${seconds}" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-      -artifact_prefix="${artifacts}/${name}-" "${corpus}" "${seeds[@]}" >"${build}/${name}.log" 2>&1; then
-    echo "run_fuzzers: ${name} FAILED (log: ${build}/${name}.log)" >&2
-    tail -n 40 "${build}/${name}.log" >&2
+  echo "run_fuzzers: ${name} (${runs:+${runs} runs, }${seconds}s limit)"
+  log="${build}/${name}.log"
+  started=${SECONDS}
+  if ! LD_PRELOAD="${runtime}" "${binary}" "${limits[@]}" -timeout=10 -rss_limit_mb=2048 \
+      -print_final_stats=1 -artifact_prefix="${artifacts}/${name}-" "${corpus}" "${seeds[@]}" >"${log}" 2>&1; then
+    echo "run_fuzzers: ${name} FAILED (log: ${log})" >&2
+    tail -n 40 "${log}" >&2
     status=1
   else
-    grep -E "^(stat::number_of_executed_units|Done )" "${build}/${name}.log" || true
+    executed=$(sed -n 's/^stat::number_of_executed_units: *//p' "${log}" | tail -n 1)
+    coverage=$(grep -oE 'cov: [0-9]+ ft: [0-9]+ corp: [0-9]+' "${log}" | tail -n 1)
+    elapsed=$((SECONDS - started))
+    echo "run_fuzzers: ${name}: ${executed:-0} executions in ${elapsed}s" \
+      "($(( ${executed:-0} / (elapsed > 0 ? elapsed : 1) ))/s), ${coverage:-no coverage line}"
   fi
 done
 exit "${status}"
