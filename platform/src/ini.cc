@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "file_lock.h"
@@ -20,6 +21,7 @@ namespace {
 // Files larger than this are not profiles; reading one gives defaults and
 // writing fails, instead of the agent taking the whole file into memory.
 constexpr size_t kMaxFileBytes = 32u << 20;
+constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
 // Mode of a file that a write creates.
 constexpr mode_t kNewFileMode = 0644;
 
@@ -36,6 +38,11 @@ struct Line {
 struct Profile {
   std::vector<Line> lines;
   bool crlf = false;  // the file used CR LF line ends; a rewrite keeps them
+  // The file began with a byte-order mark (UTF-8, or UTF-16 turned into
+  // UTF-8). A rewrite writes a UTF-8 one: without it, a first line that
+  // itself starts with a mark's bytes would be taken for one on the next
+  // read, and the file would change its meaning.
+  bool byte_order_mark = false;
 };
 
 // Every profile access takes this lock: the agent's threads share INI files
@@ -167,8 +174,10 @@ std::optional<Profile> Load(const std::string& path) {
       return std::nullopt;
     }
     bytes = std::move(*narrow);
-  } else if (bytes.starts_with("\xEF\xBB\xBF")) {
-    bytes.erase(0, 3);
+    profile.byte_order_mark = true;
+  } else if (bytes.starts_with(kUtf8ByteOrderMark)) {
+    bytes.erase(0, kUtf8ByteOrderMark.size());
+    profile.byte_order_mark = true;
   }
   size_t start = 0;
   while (start < bytes.size()) {
@@ -188,7 +197,7 @@ std::optional<Profile> Load(const std::string& path) {
 }
 
 bool Store(const std::string& path, const Profile& profile) {
-  std::string text;
+  std::string text(profile.byte_order_mark ? kUtf8ByteOrderMark : std::string_view());
   const char* end = profile.crlf ? "\r\n" : "\n";
   for (const Line& line : profile.lines) {
     if (!line.raw.empty() || line.kind == Line::Kind::kOther) {

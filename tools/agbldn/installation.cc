@@ -6,6 +6,7 @@
 #include <json/json.h>
 #include <unistd.h>
 
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -54,13 +55,19 @@ bool WriteWhole(const std::string& path, const std::string& text) {
   return true;
 }
 
+// The build is what the server handed over. The JSON reader throws rather
+// than recurse past its depth limit: such a build names no version, like any
+// other build that is not a JSON object.
 std::string VersionOf(const std::string& build) {
   std::ifstream in(build, std::ios::binary);
   Json::Value value;
   Json::CharReaderBuilder reader;
   std::string errors;
-  if (in && Json::parseFromStream(reader, in, &value, &errors) && value.isObject() && value["version"].isString()) {
-    return value["version"].asString();
+  try {
+    if (in && Json::parseFromStream(reader, in, &value, &errors) && value.isObject() && value["version"].isString()) {
+      return value["version"].asString();
+    }
+  } catch (const std::exception&) {
   }
   return "unknown";
 }
