@@ -54,7 +54,7 @@ TEST_F(ClientStoreTest, ReadFailsForTooSmallBufferOtherTypeOrMissingEntry) {
 
   std::array<uint8_t, 8> small{};
   EXPECT_EQ(CLGetDataByType(db.get(), 42, CL_DATA_TYPE_BLOB, small.size(), small.data()), 0);
-  EXPECT_TRUE(log_.Contains(AG_LOG_FAILURE, "holds 16 bytes, more than the 8 asked for"));
+  EXPECT_TRUE(log_.ContainsAtLevel(AG_LOG_FAILURE, "holds 16 bytes, more than the 8 asked for"));
   std::array<uint8_t, 16> back{};
   EXPECT_EQ(CLGetDataByType(db.get(), 42, CL_DATA_TYPE_BLOB + 1, back.size(), back.data()), 0);
   EXPECT_EQ(CLGetDataByType(db.get(), 43, CL_DATA_TYPE_BLOB, back.size(), back.data()), 0);
@@ -115,7 +115,7 @@ TEST_F(ClientStoreTest, FileThatIsNotADatabaseFailsCleanly) {
   CLDBHANDLE db = nullptr;
   EXPECT_EQ(CLOpenDatabase(&db), 0);
   EXPECT_EQ(db, nullptr);
-  EXPECT_TRUE(log_.Contains(AG_LOG_FAILURE, "file is not a database"));
+  EXPECT_TRUE(log_.ContainsAtLevel(AG_LOG_FAILURE, "file is not a database"));
   // The damaged file is left for inspection, not overwritten.
   EXPECT_EQ(std::filesystem::file_size(StorePath()), 8192u);
 }
@@ -135,7 +135,7 @@ TEST_F(ClientStoreTest, WriteLockHeldElsewhereMakesWritesFailAfterBusyTimeout) {
   value = 6;
   EXPECT_EQ(CLSetDataByType(db.get(), 73, CL_DATA_TYPE_BLOB, sizeof(value), &value), 0);
   EXPECT_EQ(CLSetPendingCommand(db.get(), 14, CL_DATA_TYPE_BLOB, sizeof(value), &value), 0);
-  EXPECT_TRUE(log_.Contains(AG_LOG_FAILURE, "is locked by another connection"));
+  EXPECT_TRUE(log_.ContainsAtLevel(AG_LOG_FAILURE, "is locked by another connection"));
   uint32_t back = 0;
   EXPECT_EQ(CLGetDataByType(db.get(), 73, CL_DATA_TYPE_BLOB, sizeof(back), &back), 1);
   EXPECT_EQ(back, 5u);
@@ -157,7 +157,7 @@ TEST_F(ClientStoreTest, ExclusiveLockingConnectionMakesOpenFail) {
             SQLITE_OK);
   CLDBHANDLE db = nullptr;
   EXPECT_EQ(CLOpenDatabase(&db), 0);
-  EXPECT_TRUE(log_.Contains(AG_LOG_FAILURE, "is locked by another connection"));
+  EXPECT_TRUE(log_.ContainsAtLevel(AG_LOG_FAILURE, "is locked by another connection"));
   sqlite3_close(other);
 
   EXPECT_EQ(CLOpenDatabase(&db), 1);
@@ -174,7 +174,7 @@ TEST_F(ClientStoreTest, FullDiskFailsTheWriteAndKeepsEarlierEntries) {
   store->LimitPagesForTest(8);
   const std::vector<uint8_t> big(64 * 1024, 0xCD);
   EXPECT_FALSE(store->AddPending(14, CL_DATA_TYPE_BLOB, big.size(), big.data()));
-  EXPECT_TRUE(log_.Contains(AG_LOG_FAILURE, "database or disk is full"));
+  EXPECT_TRUE(log_.ContainsAtLevel(AG_LOG_FAILURE, "database or disk is full"));
 
   std::vector<uint8_t> back(16);
   EXPECT_EQ(store->GetEntry(42, CL_DATA_TYPE_BLOB, back.size(), back.data()), agmisc::ReadResult::kFound);

@@ -91,7 +91,7 @@ TEST_F(IdentityTest, StoreFailureMakesIdentityCallsFail) {
   uint32_t value = 0;
   EXPECT_EQ(SetClientGUID("g"), 0);
   EXPECT_EQ(GetClientGUID(buffer, sizeof(buffer)), 0);
-  EXPECT_TRUE(log_.Contains(AG_LOG_FAILURE, "client_guid cannot be read from the client data store"));
+  EXPECT_TRUE(log_.ContainsAtLevel(AG_LOG_FAILURE, "client_guid cannot be read from the client data store"));
   EXPECT_EQ(GetClientUDI(buffer, sizeof(buffer)), 0);
   EXPECT_EQ(GetClientRegStatus(&value, 0), 0);
   EXPECT_EQ(GetClientConnectionStatus(&value), 0);

@@ -1,12 +1,14 @@
 // Pending records: durable when stored, leased to one process at a time,
 // gone when completed, handed out again when returned or when the process
-// that leased them ended - also when it was killed in the middle of storing.
+// that leased them ended - also when it was killed in the middle of storing;
+// a limited lease takes the oldest first.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <map>
+#include <optional>
 
 #include "agmisc_test_env.h"
 #include "lease_owner.h"
@@ -18,11 +20,12 @@ using agmisc_test::OpenStore;
 
 class PendingTest : public AgentRootTest {
  protected:
-  // Leases with a fresh handle and returns {record id -> text}.
-  static std::map<uint64_t, std::string> Lease() {
+  // Leases (at most `max_count` records, or all) with a fresh handle and
+  // returns {record id -> text}.
+  static std::map<uint64_t, std::string> Lease(std::optional<uint32_t> max_count = std::nullopt) {
     OpenStore db;
     CLPendingTaskList* list = nullptr;
-    EXPECT_EQ(CLGetPendingTasks(db.get(), &list), 1);
+    EXPECT_EQ(max_count ? CLGetPendingTasksUpTo(db.get(), *max_count, &list) : CLGetPendingTasks(db.get(), &list), 1);
     std::map<uint64_t, std::string> texts;
     if (list == nullptr) return texts;
     for (uint32_t i = 0; i < list->dwCount; ++i) {
@@ -116,71 +119,67 @@ TEST_F(PendingTest, RecordIdsAreNeverReused) {
   EXPECT_EQ(Texts(Lease()), std::vector<std::string>{"second"});
 }
 
+// A child process that leases every free record, reports how many, and holds
+// the lease until its end (it never completes or returns them).
+struct LeasingChild {
+  LeasingChild() {
+    agmisc::DropIdleStores();
+    EXPECT_EQ(::pipe(leased), 0);
+    EXPECT_EQ(::pipe(release), 0);
+    pid = ::fork();
+    if (pid == 0) {
+      ::close(release[1]);  // the parent's end: its close is the release
+      CLDBHANDLE db = nullptr;
+      CLPendingTaskList* list = nullptr;
+      uint32_t count = 0;
+      if (CLOpenDatabase(&db) == 1 && CLGetPendingTasks(db, &list) == 1) count = list->dwCount;
+      static_cast<void>(::write(leased[1], &count, sizeof(count)));
+      char byte;
+      static_cast<void>(::read(release[0], &byte, 1));
+      ::_exit(0);
+    }
+    EXPECT_EQ(::read(leased[0], &count, sizeof(count)), static_cast<ssize_t>(sizeof(count)));
+  }
+  ~LeasingChild() {
+    for (int fd : {leased[0], leased[1], release[0], release[1]}) ::close(fd);
+    ::waitpid(pid, nullptr, 0);
+  }
+  int leased[2];
+  int release[2];
+  pid_t pid = -1;
+  uint32_t count = 0;
+};
+
 TEST_F(PendingTest, RecordLeasedByLiveProcessWaitsAndReturnsWhenItEnds) {
   ASSERT_TRUE(Store(14, "a"));
   ASSERT_TRUE(Store(15, "b"));
-  agmisc::DropIdleStores();
-
-  int leased_pipe[2];
-  int release_pipe[2];
-  ASSERT_EQ(::pipe(leased_pipe), 0);
-  ASSERT_EQ(::pipe(release_pipe), 0);
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::close(leased_pipe[0]);
-    ::close(release_pipe[1]);
-    CLDBHANDLE db = nullptr;
-    CLPendingTaskList* list = nullptr;
-    uint32_t count = 0;
-    if (CLOpenDatabase(&db) == 1 && CLGetPendingTasks(db, &list) == 1) count = list->dwCount;
-    static_cast<void>(::write(leased_pipe[1], &count, sizeof(count)));
-    char byte;
-    static_cast<void>(::read(release_pipe[0], &byte, 1));  // hold the lease until told
-    ::_exit(0);                                             // ends without completing or returning
-  }
-  ::close(leased_pipe[1]);
-  ::close(release_pipe[0]);
-  uint32_t child_count = 0;
-  ASSERT_EQ(::read(leased_pipe[0], &child_count, sizeof(child_count)), static_cast<ssize_t>(sizeof(child_count)));
-  EXPECT_EQ(child_count, 2u);
-
+  LeasingChild child;
+  EXPECT_EQ(child.count, 2u);
   EXPECT_TRUE(Lease().empty());
 
-  ::close(release_pipe[1]);
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ::close(leased_pipe[0]);
+  ::close(child.release[1]);
+  child.release[1] = -1;
+  ASSERT_EQ(::waitpid(child.pid, nullptr, 0), child.pid);
   EXPECT_EQ(Texts(Lease()), (std::vector<std::string>{"a", "b"}));
 }
 
 TEST_F(PendingTest, LeaseOfKilledButUnreapedProcessIsAbandoned) {
   ASSERT_TRUE(Store(14, "z"));
-  agmisc::DropIdleStores();
-  int leased_pipe[2];
-  ASSERT_EQ(::pipe(leased_pipe), 0);
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    CLDBHANDLE db = nullptr;
-    CLPendingTaskList* list = nullptr;
-    uint32_t count = 0;
-    if (CLOpenDatabase(&db) == 1 && CLGetPendingTasks(db, &list) == 1) count = list->dwCount;
-    static_cast<void>(::write(leased_pipe[1], &count, sizeof(count)));
-    ::pause();
-    ::_exit(0);
-  }
-  uint32_t child_count = 0;
-  ASSERT_EQ(::read(leased_pipe[0], &child_count, sizeof(child_count)), static_cast<ssize_t>(sizeof(child_count)));
-  ASSERT_EQ(child_count, 1u);
-  ::kill(child, SIGKILL);
+  LeasingChild child;
+  ASSERT_EQ(child.count, 1u);
+  ::kill(child.pid, SIGKILL);
   siginfo_t info{};
-  ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOWAIT), 0);  // now a zombie
-
+  ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(child.pid), &info, WEXITED | WNOWAIT), 0);  // now a zombie
   EXPECT_EQ(Texts(Lease()), std::vector<std::string>{"z"});
-  ASSERT_EQ(::waitpid(child, nullptr, 0), child);
-  ::close(leased_pipe[0]);
-  ::close(leased_pipe[1]);
+}
+
+TEST_F(PendingTest, LeaseUpToTakesTheOldestFirstAndLeavesTheRestForTheNextCall) {
+  for (const std::string text : {"a", "b", "c", "d", "e"}) ASSERT_TRUE(Store(14, text));
+  const struct {
+    uint32_t max_count;
+    std::vector<std::string> leased;
+  } kCalls[] = {{0, {}}, {2, {"a", "b"}}, {1, {"c"}}, {9, {"d", "e"}}, {9, {}}};
+  for (const auto& call : kCalls) EXPECT_EQ(Texts(Lease(call.max_count)), call.leased) << call.max_count;
 }
 
 TEST(LeaseOwnerTest, OwnTextIsAliveForeignOrDamagedTextIsNot) {

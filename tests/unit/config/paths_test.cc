@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <optional>
 
 #include "platform/error.h"
 #include "platform/os_version.h"
@@ -108,41 +109,37 @@ class SecureProtocolTest : public PathsTest {
   }
 };
 
-TEST_F(SecureProtocolTest, ZeroIsDeletedOnWindows10) {
-  SetProtocols(0);
-  EXPECT_TRUE(ChkSecureProtocolKey());
-  uint32_t value = 0;
-  EXPECT_EQ(ReadProtocols(&value), platform::kErrorFileNotFound);
-  EXPECT_TRUE(log_.ContainsAtLevel(AG_LOG_FAILURE, "Deleted SecureProtocol Key"));
-}
-
-TEST_F(SecureProtocolTest, NonZeroIsLeftAlone) {
-  SetProtocols(0xA80);
-  EXPECT_TRUE(ChkSecureProtocolKey());
-  uint32_t value = 0;
-  EXPECT_EQ(ReadProtocols(&value), 0u);
-  EXPECT_EQ(value, 0xA80u);
-  EXPECT_FALSE(log_.Contains("Deleted SecureProtocol Key"));
-}
-
-TEST_F(SecureProtocolTest, OtherWindowsVersionsAreNotTouched) {
-  SetProtocols(0);
+// The value is deleted only when it is 0 on Windows 10 (or a version that
+// cannot be read).
+TEST_F(SecureProtocolTest, ZeroIsDeletedOnWindows10Only) {
   platform::OsVersionRecord windows81;
   windows81.major = 6;
   windows81.minor = 3;
-  platform::ScopedOsVersionRecord os(windows81);
-  EXPECT_FALSE(ChkSecureProtocolKey());
-  EXPECT_TRUE(log_.ContainsAtLevel(AG_LOG_FAILURE, "OS not applicable to remove SecureProtocol Key."));
-  uint32_t value = 1;
-  EXPECT_EQ(ReadProtocols(&value), 0u);
-  EXPECT_EQ(value, 0u);
-}
-
-TEST_F(SecureProtocolTest, UnreadableVersionGoesOnToTheRepair) {
-  SetProtocols(0);
-  platform::ScopedOsVersionRecord os(std::nullopt);
-  EXPECT_TRUE(ChkSecureProtocolKey());
-  EXPECT_TRUE(log_.Contains("Deleted SecureProtocol Key"));
+  const struct {
+    uint32_t value;
+    std::optional<std::optional<platform::OsVersionRecord>> os;  // unset: the default, Windows 10
+    bool result;
+    bool deleted;
+  } kCases[] = {
+      {0, std::nullopt, true, true},
+      {0xA80, std::nullopt, true, false},
+      {0, windows81, false, false},
+      {0, std::optional<platform::OsVersionRecord>{}, true, true},
+  };
+  for (const auto& c : kCases) {
+    SetProtocols(c.value);
+    std::optional<platform::ScopedOsVersionRecord> os;
+    if (c.os) os.emplace(*c.os);
+    log_.Clear();
+    EXPECT_EQ(ChkSecureProtocolKey(), c.result) << c.value;
+    uint32_t value = 1;
+    EXPECT_EQ(ReadProtocols(&value), c.deleted ? platform::kErrorFileNotFound : 0u) << c.value;
+    if (!c.deleted) {
+      EXPECT_EQ(value, c.value);
+    }
+    EXPECT_EQ(log_.ContainsAtLevel(AG_LOG_FAILURE, "Deleted SecureProtocol Key"), c.deleted);
+    EXPECT_EQ(log_.ContainsAtLevel(AG_LOG_FAILURE, "OS not applicable to remove SecureProtocol Key."), !c.result);
+  }
 }
 
 TEST_F(SecureProtocolTest, MissingKeyOrValueFails) {

@@ -84,46 +84,54 @@ TEST_F(HeartbeatCycleTest, AcknowledgementThatCannotBeSentIsKeptAndTheCycleGoesO
   EXPECT_EQ(second->status, kCmdAckDone);
 }
 
-TEST_F(HeartbeatCycleTest, FailedOsQueryIsAcknowledgedWithTheStoredOsQueryStatus) {
-  char16_t folder[260] = {};
-  ASSERT_TRUE(env_.support.GetClientAgentConfigDir(folder, 260));
-  const std::string configDir = *platform::Utf16ToUtf8(folder);
-  std::filesystem::create_directories(configDir);
-  std::ofstream(configDir + "agadv.ini") << "[AV_CONFIG_FLAGS]\niosquerysts=7\n";
-  env_.FailCommand(49);
-  commands_.Add("49", "guid-q");
+// One command in the heartbeat answer and the acknowledgement it gets.
+struct AckCase {
+  const char* name;
+  uint32_t command;
+  bool fails;
+  const char* iniFlags;  // agadv.ini, or nullptr
+  uint32_t status;
+  uint8_t retry;
+  const char* payload;  // from the data the command stands for (request 13 for command 12)
+  size_t dataRequests;
+  const char* line;
+};
+void PrintTo(const AckCase& c, std::ostream* out) { *out << c.name; }
+
+
+class CommandAckTest : public HeartbeatCycleTest, public ::testing::WithParamInterface<AckCase> {};
+
+TEST_P(CommandAckTest, AcknowledgementCarriesTheStatusOfTheCommand) {
+  const AckCase& c = GetParam();
+  if (c.iniFlags != nullptr) {
+    char16_t folder[260] = {};
+    ASSERT_TRUE(env_.support.GetClientAgentConfigDir(folder, 260));
+    const std::string configDir = *platform::Utf16ToUtf8(folder);
+    std::filesystem::create_directories(configDir);
+    std::ofstream(configDir + "agadv.ini") << c.iniFlags;
+  }
+  if (c.fails) env_.FailCommand(c.command);
+  commands_.Add(std::to_string(c.command), "guid-c");
   RunStep();
   ASSERT_EQ(env_.Acks().size(), 1u);
-  EXPECT_EQ(env_.Acks()[0].status, 7u);
-  EXPECT_TRUE(env_.log.Contains("Received Commnad OS_QUERY."));
+  EXPECT_EQ(env_.Acks()[0].status, c.status);
+  EXPECT_EQ(env_.Acks()[0].retry, c.retry);
+  EXPECT_EQ(env_.Acks()[0].payload, c.payload);
+  EXPECT_EQ(env_.CountRequests(13), c.dataRequests);
+  EXPECT_EQ(env_.support.Value<uint8_t>(30).value_or(0), c.retry) << "the stored retry count of command 12";
+  EXPECT_TRUE(env_.log.Contains(c.line));
 }
 
-TEST_F(HeartbeatCycleTest, FailedCommandIsAcknowledgedAsFailedWithItsRetryCount) {
-  env_.FailCommand(12);
-  commands_.Add("12", "guid-12");
-  RunStep();
-  ASSERT_EQ(env_.Acks().size(), 1u);
-  EXPECT_EQ(env_.Acks()[0].status, kCmdAckFailed);
-  EXPECT_EQ(env_.Acks()[0].retry, 1);
-  EXPECT_EQ(env_.support.Value<uint8_t>(30), uint8_t{1});
-}
-
-TEST_F(HeartbeatCycleTest, PullLogIsCarriedOutByTheAgentAndAcknowledgedAsDone) {
-  env_.FailCommand(141);
-  commands_.Add("141", "guid-pl");
-  RunStep();
-  ASSERT_EQ(env_.Acks().size(), 1u);
-  EXPECT_EQ(env_.Acks()[0].status, kCmdAckDone);
-  EXPECT_TRUE(env_.log.Contains("Pull Log CMD recevied."));
-}
-
-TEST_F(HeartbeatCycleTest, Command12IsAcknowledgedWithThePayloadOfItsData) {
-  commands_.Add("12", "guid-12");
-  RunStep();
-  ASSERT_EQ(env_.Acks().size(), 1u);
-  EXPECT_EQ(env_.Acks()[0].payload, "{\"state\":1}\n");
-  EXPECT_EQ(env_.CountRequests(13), 1u);
-}
+INSTANTIATE_TEST_SUITE_P(
+    HeartbeatAnswer, CommandAckTest,
+    ::testing::Values(
+        AckCase{"FailedCommandWithItsRetryCount", 12, true, nullptr, kCmdAckFailed, 1, "", 0, "CreateResponse failed"},
+        AckCase{"Command12WithThePayloadOfItsData", 12, false, nullptr, kCmdAckDone, 0, "{\"state\":1}\n", 1, ""},
+        AckCase{"FailedOsQueryWithTheStoredOsQueryStatus", 49, true, "[AV_CONFIG_FLAGS]\niosquerysts=7\n", 7, 0, "",
+                0, "Received Commnad OS_QUERY."},
+        AckCase{"PullLogCarriedOutByTheAgentAsDone", 141, true, nullptr, kCmdAckDone, 0, "", 0,
+                "Pull Log CMD recevied."}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(HeartbeatCycleTest, CommandsWithoutAcknowledgement) {
   commands_.Add("107", "guid-un");
@@ -175,33 +183,24 @@ TEST_F(HeartbeatCycleTest, UnsentObsoleteNotificationIsKeptAndTheTimeStays) {
   EXPECT_EQ(notification->dataId, 112u);
 }
 
-TEST_F(HeartbeatCycleTest, NoHeartbeatWhenNoneIsDue) {
+TEST_F(HeartbeatCycleTest, HeartbeatOnlyWhenDueOrForcedThroughTheRelayFlag) {
   state_.timers.timeoutCSHeartbeat = false;
   EXPECT_FALSE(RunStep());
   EXPECT_EQ(heartbeats_, 0);
-}
-
-TEST_F(HeartbeatCycleTest, ForcedSyncSendsTheHeartbeatThroughTheRelayFlag) {
-  state_.timers.timeoutCSHeartbeat = false;
   state_.timers.timeoutRPHeartbeat = true;
   EXPECT_TRUE(RunStep());
   EXPECT_EQ(heartbeats_, 1);
 }
 
-TEST_F(HeartbeatCycleTest, HeartbeatIntervalComesFromTheStore) {
-  env_.support.PutValue<uint32_t>(DB_ID_CLIENT_HEARTBEAT_INTERVAL, 45);
-  env_.WriteTenantJson(R"({"tenantId":"t","clientDefaultHeartBeatInterval":30})");
-  uint32_t interval = 0;
-  EXPECT_TRUE(UpdateHeartbeatInterval(&interval));
-  EXPECT_EQ(interval, 45u);
-}
-
-TEST_F(HeartbeatCycleTest, HeartbeatIntervalFallsBackToTheTenantAndIsStored) {
+TEST_F(HeartbeatCycleTest, HeartbeatIntervalComesFromTheStoreElseFromTheTenantAndIsStored) {
   env_.WriteTenantJson(R"({"tenantId":"t","clientDefaultHeartBeatInterval":30})");
   uint32_t interval = 0;
   EXPECT_TRUE(UpdateHeartbeatInterval(&interval));
   EXPECT_EQ(interval, 30u);
   EXPECT_EQ(env_.support.Value<uint32_t>(DB_ID_CLIENT_HEARTBEAT_INTERVAL), 30u);
+  env_.support.PutValue<uint32_t>(DB_ID_CLIENT_HEARTBEAT_INTERVAL, 45);
+  EXPECT_TRUE(UpdateHeartbeatInterval(&interval));
+  EXPECT_EQ(interval, 45u);
 }
 
 }  // namespace

@@ -55,23 +55,6 @@ TEST_F(RegistrationTest, UnopenableStoreReportsFailure) {
   EXPECT_FALSE(CheckClientRegistrationValidity(&valid));
 }
 
-TEST_F(RegistrationTest, FifthCountedAttemptBacksOffTo360Minutes) {
-  ServerAnswers(false);
-  state_.regAttempts = 4;
-  EXPECT_EQ(RpRegistrationStep(&env_.rpClient, &env_.respGen, &state_), RegistrationOutcome::kEndCycle);
-  EXPECT_EQ(state_.regAttempts, 5u);
-  EXPECT_EQ(env_.support.Value<uint32_t>(DB_ID_CLIENT_REG_ATTEMPT), 5u);
-  EXPECT_EQ(state_.timers.registrationInterval, kBackOffRegistrationIntervalMinutes);
-  EXPECT_EQ(env_.CountRequests(122), 1u);
-}
-
-TEST_F(RegistrationTest, FourthAttemptKeepsTheShortInterval) {
-  ServerAnswers(false);
-  state_.regAttempts = 3;
-  RpRegistrationStep(&env_.rpClient, &env_.respGen, &state_);
-  EXPECT_EQ(state_.timers.registrationInterval, kInitialRegistrationIntervalMinutes);
-}
-
 TEST_F(RegistrationTest, AttemptThatDidNotReachTheServerIsNotCounted) {
   EXPECT_CALL(env_.rpClient, Register(_, _)).WillOnce(Return(0));
   state_.regAttempts = 2;
@@ -80,27 +63,55 @@ TEST_F(RegistrationTest, AttemptThatDidNotReachTheServerIsNotCounted) {
   EXPECT_TRUE(env_.log.Contains("SendRegistrationRequest failed"));
 }
 
-TEST_F(RegistrationTest, AcceptedRegistrationStoresStatus3AndMakesTheHeartbeatDue) {
-  ServerAnswers(true);
-  EXPECT_EQ(RpRegistrationStep(&env_.rpClient, &env_.respGen, &state_), RegistrationOutcome::kHeartbeat);
-  EXPECT_EQ(env_.support.RegStatusValue(false), 3u);
-  EXPECT_TRUE(state_.timers.timeoutCSHeartbeat);
-  EXPECT_TRUE(env_.log.Contains("actual registration succeded."));
+// The server's answer to a registration the timer made due, and what the
+// client keeps of it: the outcome, the stored status, the attempt count and
+// the next registration interval.
+struct AnswerCase {
+  const char* name;
+  bool registered;
+  std::vector<uint32_t> codes;
+  uint32_t attemptsBefore;
+  uint32_t upgradeType;
+  RegistrationOutcome outcome;
+  uint32_t regStatus;
+  uint32_t interval;
+  const char* line;
+};
+void PrintTo(const AnswerCase& c, std::ostream* out) { *out << c.name; }
+
+
+class RegistrationAnswerTest : public RegistrationTest, public ::testing::WithParamInterface<AnswerCase> {};
+
+TEST_P(RegistrationAnswerTest, OutcomeStatusAndNextInterval) {
+  const AnswerCase& c = GetParam();
+  ServerAnswers(c.registered, c.codes);
+  env_.support.SetClientUpgradeType(c.upgradeType);
+  state_.regAttempts = c.attemptsBefore;
+  EXPECT_EQ(RpRegistrationStep(&env_.rpClient, &env_.respGen, &state_), c.outcome);
+  EXPECT_EQ(env_.support.RegStatusValue(false), c.regStatus);
+  EXPECT_EQ(state_.timers.registrationInterval, c.interval);
+  EXPECT_EQ(state_.timers.timeoutCSHeartbeat, c.outcome == RegistrationOutcome::kHeartbeat);
+  EXPECT_EQ(env_.CountRequests(122), 1u);
+  EXPECT_TRUE(env_.log.Contains(c.line)) << env_.log.Dump();
+  // An attempt that reached the server is counted, and the count is stored.
+  EXPECT_EQ(state_.regAttempts, c.attemptsBefore + 1);
+  EXPECT_EQ(env_.support.Value<uint32_t>(DB_ID_CLIENT_REG_ATTEMPT), c.attemptsBefore + 1);
 }
 
-TEST_F(RegistrationTest, MinorUpgradeClientIsTreatedAsRegistered) {
-  ServerAnswers(false);
-  env_.support.SetClientUpgradeType(2);
-  EXPECT_EQ(RpRegistrationStep(&env_.rpClient, &env_.respGen, &state_), RegistrationOutcome::kHeartbeat);
-  EXPECT_EQ(env_.support.RegStatusValue(false), 3u);
-}
-
-TEST_F(RegistrationTest, RefusalWithError101StoresStatus1) {
-  ServerAnswers(false, {101, 7});
-  EXPECT_EQ(RpRegistrationStep(&env_.rpClient, &env_.respGen, &state_), RegistrationOutcome::kEndCycle);
-  EXPECT_EQ(env_.support.RegStatusValue(false), 1u);
-  EXPECT_TRUE(env_.log.Contains("Error code:101"));
-}
+INSTANTIATE_TEST_SUITE_P(
+    RegistrationAnswers, RegistrationAnswerTest,
+    ::testing::Values(
+        AnswerCase{"Accepted", true, {}, 0, 0, RegistrationOutcome::kHeartbeat, 3, kInitialRegistrationIntervalMinutes,
+                   "actual registration succeded."},
+        AnswerCase{"MinorUpgradeClientCountsAsRegistered", false, {}, 0, 2, RegistrationOutcome::kHeartbeat, 3,
+                   kInitialRegistrationIntervalMinutes, "This registration request for 2 type"},
+        AnswerCase{"FourthRefusalKeepsTheShortInterval", false, {}, 3, 0, RegistrationOutcome::kEndCycle, 0,
+                   kInitialRegistrationIntervalMinutes, "actual registration failed."},
+        AnswerCase{"FifthRefusalBacksOffTo360Minutes", false, {}, 4, 0, RegistrationOutcome::kEndCycle, 0,
+                   kBackOffRegistrationIntervalMinutes, "actual registration failed."},
+        AnswerCase{"Error101StoresStatus1", false, {101, 7}, 0, 0, RegistrationOutcome::kEndCycle, 1,
+                   kInitialRegistrationIntervalMinutes, "Error code:101"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(RegistrationTest, RegisteredClientSkipsRegistrationEvenWhenItsTimerExpires) {
   env_.support.SetRegStatusValue(3, false);
