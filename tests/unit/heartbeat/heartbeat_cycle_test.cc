@@ -129,6 +129,8 @@ INSTANTIATE_TEST_SUITE_P(
         AckCase{"Command12WithThePayloadOfItsData", 12, false, nullptr, kCmdAckDone, 0, "{\"state\":1}\n", 1, ""},
         AckCase{"FailedOsQueryWithTheStoredOsQueryStatus", 49, true, "[AV_CONFIG_FLAGS]\niosquerysts=7\n", 7, 0, "",
                 0, "Received Commnad OS_QUERY."},
+        AckCase{"SuccessfulOsQueryIgnoresTheStoredStatus", 49, false, "[AV_CONFIG_FLAGS]\niosquerysts=7\n", kCmdAckDone,
+                0, "", 0, ""},
         AckCase{"PullLogCarriedOutByTheAgentAsDone", 141, true, nullptr, kCmdAckDone, 0, "", 0,
                 "Pull Log CMD recevied."}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -190,6 +192,7 @@ TEST_F(HeartbeatCycleTest, HeartbeatOnlyWhenDueOrForcedThroughTheRelayFlag) {
   state_.timers.timeoutRPHeartbeat = true;
   EXPECT_TRUE(RunStep());
   EXPECT_EQ(heartbeats_, 1);
+  EXPECT_EQ(env_.CountRequests(101), 1u) << "a registered client's status items go before the heartbeat";
 }
 
 TEST_F(HeartbeatCycleTest, HeartbeatIntervalComesFromTheStoreElseFromTheTenantAndIsStored) {

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "core/agcore/core_state.h"
 #include "core/agcore/lifecycle.h"
@@ -44,55 +46,59 @@ class StartUpTest : public ::testing::Test {
   LifecycleEnv env;
 };
 
-TEST_F(StartUpTest, StoredGuidIsKept) {
-  env.support.SetGuid("5b8a3c1e-0000-4000-8000-00000000abcd");
-  StartAndStop();
-  EXPECT_EQ(env.support.Guid(), "5b8a3c1e-0000-4000-8000-00000000abcd");
-  EXPECT_FALSE(env.log.Contains("Client GUID generated"));
+// The client's identities at start-up: a stored one is kept, a missing one is
+// generated (the UDI by the device-id library when there is no unified
+// agent), and a store that cannot be read is not "no identity yet": nothing
+// is replaced, and a GUID read failure refuses start-up.
+struct IdentityCase {
+  const char* name;
+  const char* storedGuid;
+  const char* storedUdi;
+  std::optional<InMemorySupportLibrary::Op> failing;
+  uint8_t started;
+  const char* guid;  // a regular expression
+  const char* udi;   // a regular expression
+  std::vector<const char*> lines;
+  std::vector<const char*> absent;
+};
+
+void PrintTo(const IdentityCase& c, std::ostream* out) { *out << c.name; }
+
+constexpr const char* kStoredGuid = "5b8a3c1e-0000-4000-8000-00000000abcd";
+constexpr const char* kGuidForm = "[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}";
+
+class StartUpIdentityTest : public StartUpTest, public ::testing::WithParamInterface<IdentityCase> {};
+
+TEST_P(StartUpIdentityTest, StoredIdentitiesAreKeptAndMissingOnesGenerated) {
+  const IdentityCase& c = GetParam();
+  env.support.SetGuid(c.storedGuid);
+  env.support.SetUdi(c.storedUdi);
+  if (c.failing) env.support.Fail(*c.failing);
+  EXPECT_EQ(StartUpForTest(), c.started) << env.log.Dump();
+  if (c.started == 1) {
+    ASSERT_EQ(CleanUpForTest(), 1);
+  }
+  if (c.failing) env.support.Fail(*c.failing, false);
+  EXPECT_THAT(env.support.Guid(), ::testing::MatchesRegex(c.guid));
+  EXPECT_THAT(Udi(env.support), ::testing::MatchesRegex(c.udi));
+  for (const char* line : c.lines) EXPECT_TRUE(env.Logged(kStartUp, line)) << line << "\n" << env.log.Dump();
+  for (const char* line : c.absent) EXPECT_FALSE(env.log.Contains(line)) << line;
 }
 
-TEST_F(StartUpTest, MissingGuidIsGeneratedInItsTextFormAndStored) {
-  StartAndStop();
-  EXPECT_THAT(env.support.Guid(),
-              ::testing::MatchesRegex("[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}"));
-  EXPECT_EQ(env.LevelOf(kStartUp, "Client GUID generated"), AG_LOG_PROGRESS);
-}
-
-TEST_F(StartUpTest, MissingUdiComesFromTheDeviceIdLibraryWithoutUnifiedAgent) {
-  StartAndStop();
-  EXPECT_THAT(Udi(env.support), ::testing::MatchesRegex("[0-9a-f]{64}")) << env.log.Dump();
-  EXPECT_TRUE(env.Logged(kStartUp, "Client UDI generated"));
-  EXPECT_FALSE(env.log.Contains("XUA is Installed."));
-}
-
-TEST_F(StartUpTest, StoredUdiIsKept) {
-  env.support.SetUdi("stored-udi");
-  StartAndStop();
-  EXPECT_EQ(Udi(env.support), "stored-udi");
-  EXPECT_FALSE(env.log.Contains("Client UDI generated"));
-}
-
-// A store that cannot be read is not "no identity yet": the stored GUID and
-// UDI are kept, a GUID read failure refuses start-up.
-TEST_F(StartUpTest, UnreadableGuidFailsStartUpWithoutReplacingIt) {
-  env.support.SetGuid("5b8a3c1e-0000-4000-8000-00000000abcd");
-  env.support.Fail(InMemorySupportLibrary::Op::kGetGuid);
-  EXPECT_EQ(StartUpForTest(), 0);
-  EXPECT_EQ(env.LevelOf(kStartUp, "Client GUID cannot be read from the client data store"), AG_LOG_FAILURE);
-  EXPECT_FALSE(env.log.Contains("Client GUID generated"));
-  env.support.Fail(InMemorySupportLibrary::Op::kGetGuid, false);
-  EXPECT_EQ(env.support.Guid(), "5b8a3c1e-0000-4000-8000-00000000abcd");
-}
-
-TEST_F(StartUpTest, UnreadableUdiIsNotReplaced) {
-  env.support.SetUdi("stored-udi");
-  env.support.Fail(InMemorySupportLibrary::Op::kGetUdi);
-  StartAndStop();
-  env.support.Fail(InMemorySupportLibrary::Op::kGetUdi, false);
-  EXPECT_EQ(Udi(env.support), "stored-udi");
-  EXPECT_TRUE(env.Logged(kStartUp, "Client UDI cannot be read from the client data store"));
-  EXPECT_FALSE(env.log.Contains("Client UDI generated"));
-}
+INSTANTIATE_TEST_SUITE_P(
+    Identities, StartUpIdentityTest,
+    ::testing::Values(
+        IdentityCase{"StoredOnesAreKept", kStoredGuid, "stored-udi", std::nullopt, 1, kStoredGuid, "stored-udi", {},
+                     {"Client GUID generated", "Client UDI generated"}},
+        IdentityCase{"MissingOnesAreGenerated", "", "", std::nullopt, 1, kGuidForm, "[0-9a-f]{64}",
+                     {"Client GUID generated", "Client UDI generated"}, {"XUA is Installed."}},
+        IdentityCase{"UnreadableGuidRefusesStartUp", kStoredGuid, "", InMemorySupportLibrary::Op::kGetGuid, 0,
+                     kStoredGuid, "", {"Client GUID cannot be read from the client data store"},
+                     {"Client GUID generated"}},
+        IdentityCase{"UnreadableUdiIsNotReplaced", kStoredGuid, "stored-udi", InMemorySupportLibrary::Op::kGetUdi, 1,
+                     kStoredGuid, "stored-udi", {"Client UDI cannot be read from the client data store"},
+                     {"Client UDI generated"}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(StartUpTest, ProxyRecordIsBuiltFromTheTenantAndWrittenOnce) {
   StartAndStop();
@@ -177,24 +183,15 @@ uint16_t FailWithZeroLength(char*, int32_t* length) {
   return 5;
 }
 
-TEST(GenerateUdiResult, ZeroStatusIsSuccess) {
+TEST(GenerateUdiResult, StatusZeroOrNoLengthLeftIsSuccess) {
   LogCapture log;
   char buffer[100] = {};
   EXPECT_TRUE(CallGenerateUDI(&GenerateOk, buffer, sizeof buffer));
   EXPECT_STREQ(buffer, "udi-ok");
   EXPECT_TRUE(log.ContainsAtLevel(AG_LOG_FAILURE, "exit"));
-}
-
-TEST(GenerateUdiResult, NonZeroStatusWithALengthLeftIsFailure) {
-  LogCapture log;
-  char buffer[100] = {};
+  EXPECT_TRUE(CallGenerateUDI(&FailWithZeroLength, buffer, sizeof buffer));
   EXPECT_FALSE(CallGenerateUDI(&FailWithLength, buffer, sizeof buffer));
   EXPECT_TRUE(log.ContainsFrom("ASGenerateClientUDI", "pfnProcGetUdi failed. Error: (122)."));
-}
-
-TEST(GenerateUdiResult, NonZeroStatusWithZeroLengthStillCountsAsGenerated) {
-  char buffer[100] = {};
-  EXPECT_TRUE(CallGenerateUDI(&FailWithZeroLength, buffer, sizeof buffer));
 }
 
 TEST(GenerateUdi, NullBufferIsRefused) {
