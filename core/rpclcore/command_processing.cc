@@ -12,6 +12,7 @@
 #include "core/common/secret_mask.h"
 #include "core/config/paths.h"
 #include "core/rpclcore/core_notification.h"
+#include "core/rpclcore/owed_command_ack.h"
 #include "core/siblings/client_store.h"
 #include "core/siblings/siblings.h"
 
@@ -118,8 +119,8 @@ std::optional<uint32_t> LastGuidStoreId(uint32_t commandId) {
   return static_cast<uint32_t>(storeId);
 }
 
-// True when the command is a repeat to drop. Stores the GUID of a command
-// that goes on.
+// True when the command is a repeat to drop. Keeps the GUID of a command
+// that goes on (with the acknowledgement it owes, see owed_command_ack.h).
 bool IsDroppedRepeat(uint32_t storeId, uint32_t commandId, const std::string& commandGuid) {
   char lastGuid[kGuidBufferSize] = {};
   if (!GetClientBlobData(storeId, sizeof(lastGuid) - 1, lastGuid)) {
@@ -135,7 +136,7 @@ bool IsDroppedRepeat(uint32_t storeId, uint32_t commandId, const std::string& co
     }
   }
   AGLOG_AS(kRoutine, AG_LOG_PROGRESS, "Command identified as non-duplicate for id %d.", static_cast<int>(commandId));
-  if (!SetClientBlobData(storeId, static_cast<uint32_t>(commandGuid.size()), commandGuid.data())) {
+  if (!OwedCommandAck::KeepGuid(storeId, commandId, commandGuid)) {
     AGLOG_AS(kRoutine, AG_LOG_FAILURE, "SetClientBlobData failed for %d", static_cast<int>(storeId));
   }
   return false;

@@ -194,16 +194,19 @@ void RPMarkCommandsToSkip(const ServerCommandEntry* commands, uint32_t count, IR
   AGLOG(AG_LOG_PROGRESS, "Exit.");
 }
 
-AckDelivery DeliverCommandAck(const CmdAck& ack, IRPClient* rpClient) {
+bool SendCommandAckOnce(const CmdAck& ack, IRPClient* rpClient) {
   CmdAck record;
   std::memcpy(&record, &ack, sizeof(record));
   ServerResponse* response = nullptr;
-  if (rpClient != nullptr && rpClient->SendCommandAck(&record, &response)) {
-    CheckServerResponse(response);
-    if (response != nullptr) rpClient->FreeServerResponse(response);
-    return AckDelivery::kSent;
-  }
-  return StorePendingCommandAck(record) ? AckDelivery::kStored : AckDelivery::kLost;
+  if (rpClient == nullptr || !rpClient->SendCommandAck(&record, &response)) return false;
+  CheckServerResponse(response);
+  if (response != nullptr) rpClient->FreeServerResponse(response);
+  return true;
+}
+
+AckDelivery DeliverCommandAck(const CmdAck& ack, IRPClient* rpClient) {
+  if (SendCommandAckOnce(ack, rpClient)) return AckDelivery::kSent;
+  return StorePendingCommandAck(ack) ? AckDelivery::kStored : AckDelivery::kLost;
 }
 
 void SendOrStoreCommandAck(const CmdAck& ack, IRPClient* rpClient, const char* routine) {

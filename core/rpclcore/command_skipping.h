@@ -19,6 +19,8 @@ void RPMarkCommandsToSkip(const ServerCommandEntry* commands, uint32_t count, IR
                           std::vector<bool>* skip);
 
 enum class AckDelivery { kSent, kStored, kLost };
+// Sends one CmdAck; true when the server answered it.
+bool SendCommandAckOnce(const CmdAck& ack, IRPClient* rpClient);
 // Sends one CmdAck; when it cannot be sent it is kept as a pending
 // acknowledgement (list 14) for the task performers. Logs nothing and leaves
 // telling the product of the connection state to the caller.

@@ -23,6 +23,7 @@
 #include "core/rpclcore/core_notification.h"
 #include "core/rpclcore/heartbeat_followup.h"
 #include "core/rpclcore/heartbeat_state.h"
+#include "core/rpclcore/owed_command_ack.h"
 #include "core/rpclcore/policy.h"
 #include "core/rpclcore/reports.h"
 #include "core/rpclcore/task_pool.h"
@@ -381,6 +382,7 @@ void RpProcessHeartbeatCommand(const ServerCommandEntry& entry, IRPClient* rpCli
   state->ackJson.clear();
   AGLOG(AG_LOG_FAILURE, "dwRetCmdID :- %d.", 0);
   const std::string guid = entry.pszCmdGuid != nullptr ? entry.pszCmdGuid : "";
+  OwedCommandAck owed(static_cast<uint8_t>(entry.dwLeading & 0xFF));
   uint32_t id = 0;
   uint32_t status = 0;
   uint32_t ackStatus = kCmdAckDone;
@@ -428,7 +430,7 @@ void RpProcessHeartbeatCommand(const ServerCommandEntry& entry, IRPClient* rpCli
     }
     std::memcpy(copy, state->ackJson.c_str(), state->ackJson.size() + 1);
   }
-  SendOrStoreCommandAck(ack, rpClient, __func__);
+  owed.SendOrStore(ack, rpClient, __func__);
   std::free(ack.pszAckPayload);
 }
 

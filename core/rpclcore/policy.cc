@@ -14,6 +14,7 @@
 #include "core/rpclcore/command_processing.h"
 #include "core/rpclcore/command_skipping.h"
 #include "core/rpclcore/heartbeat_thread.h"
+#include "core/rpclcore/owed_command_ack.h"
 #include "core/rpclcore/task_response_gen.h"
 
 namespace {
@@ -117,6 +118,7 @@ bool ApplyPolicyCommand(const ServerCommandEntry& entry, IRPClient* rpClient, IC
   char* processPayload = nullptr;
   uint32_t ackStatus = kCmdAckDone;
   bool result = true;
+  OwedCommandAck owed(0);
   std::string detail;
   if (!RpReceiveAndProcessCommand(entry.pszCommandJson, rpClient, &id, &status, respGen, guid, &processPayload)) {
     AGLOG_AS("FetchAndApplyPolicy", AG_LOG_FAILURE, "RpReceiveAndProcessCommand failed. Error(%lu)",
@@ -148,7 +150,7 @@ bool ApplyPolicyCommand(const ServerCommandEntry& entry, IRPClient* rpClient, IC
     }
     std::memcpy(ack.pszAckPayload, detail.c_str(), detail.size() + 1);
   }
-  SendOrStoreCommandAck(ack, rpClient, "FetchAndApplyPolicy");
+  owed.SendOrStore(ack, rpClient, "FetchAndApplyPolicy");
   std::free(ack.pszAckPayload);
   return result;
 }

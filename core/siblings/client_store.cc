@@ -82,6 +82,22 @@ bool ReturnClientPendingTask(uint64_t recordId) {
   });
 }
 
+bool SetClientBlobDataWithLeasedPending(uint32_t id, uint32_t size, const void* buffer, uint32_t list,
+                                        uint32_t recordSize, const void* record, uint64_t* recordId) {
+  if (buffer == nullptr || size == 0 || record == nullptr || recordSize == 0 || recordId == nullptr) return false;
+  return WithClientStore(__func__, [&](ISupportLibrary& support, CLDBHANDLE db) {
+    return support.CLSetDataWithLeasedPending(db, id, CL_DATA_TYPE_BLOB, size, buffer, list, recordSize, record,
+                                              recordId) != 0;
+  });
+}
+
+bool UpdateClientPendingTask(uint64_t recordId, uint32_t size, const void* record) {
+  if (record == nullptr || size == 0) return false;
+  return WithClientStore(__func__, [&](ISupportLibrary& support, CLDBHANDLE db) {
+    return support.CLUpdatePendingTask(db, recordId, size, record) != 0;
+  });
+}
+
 bool IncrementClientCounter(uint32_t id, uint32_t* value) {
   // The lock makes read-add-write one step for every thread of the core; the
   // store itself only serialises single operations.

@@ -38,6 +38,11 @@ bool GetClientPendingTasks(CLPendingTaskList** list, uint32_t maxCount = UINT32_
 void FreeClientPendingTasks(CLPendingTaskList* list);
 bool CompleteClientPendingTask(uint64_t recordId);
 bool ReturnClientPendingTask(uint64_t recordId);
+// Sets entry `id` and adds `record` to pending list `list`, leased to this
+// process, in one commit (see CLSetDataWithLeasedPending).
+bool SetClientBlobDataWithLeasedPending(uint32_t id, uint32_t size, const void* buffer, uint32_t list,
+                                        uint32_t recordSize, const void* record, uint64_t* recordId);
+bool UpdateClientPendingTask(uint64_t recordId, uint32_t size, const void* record);
 // Reads a 4-byte counter (0 when unreadable), adds one and writes it back,
 // under the client-store counter lock. Returns the new value in *value.
 bool IncrementClientCounter(uint32_t id, uint32_t* value);

@@ -18,6 +18,14 @@ class ProductionSupportLibrary final : public ISupportLibrary {
   uint8_t CLFreePendingTasks(CLPendingTaskList* pList) override { return ::CLFreePendingTasks(pList); }
   uint8_t CLCompletePendingTask(CLDBHANDLE hDb, uint64_t recordId) override { return ::CLCompletePendingTask(hDb, recordId); }
   uint8_t CLReturnPendingTask(CLDBHANDLE hDb, uint64_t recordId) override { return ::CLReturnPendingTask(hDb, recordId); }
+  uint8_t CLSetDataWithLeasedPending(CLDBHANDLE hDb, uint32_t id, uint32_t type, uint32_t size, const void* buffer,
+                                     uint32_t list, uint32_t recordSize, const void* record,
+                                     uint64_t* pRecordId) override {
+    return ::CLSetDataWithLeasedPending(hDb, id, type, size, buffer, list, recordSize, record, pRecordId);
+  }
+  uint8_t CLUpdatePendingTask(CLDBHANDLE hDb, uint64_t recordId, uint32_t size, const void* record) override {
+    return ::CLUpdatePendingTask(hDb, recordId, size, record);
+  }
   uint8_t CLGetDataByEvtID(CLDBHANDLE hDb, uint32_t eventId, int32_t* pFrequency, int64_t* pLastSync) override { return ::CLGetDataByEvtID(hDb, eventId, pFrequency, pLastSync); }
   uint8_t CLAddEventLastSync(CLDBHANDLE hDb, uint32_t eventId, int32_t frequency, int64_t lastSync) override { return ::CLAddEventLastSync(hDb, eventId, frequency, lastSync); }
   uint8_t GetClientGUID(char* buffer, uint32_t size) override { return ::GetClientGUID(buffer, size); }

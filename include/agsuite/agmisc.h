@@ -90,6 +90,16 @@ AG_SUITE_EXPORT uint8_t CLGetPendingTasksUpTo(CLDBHANDLE hDb, uint32_t dwMaxCoun
 AG_SUITE_EXPORT uint8_t CLFreePendingTasks(CLPendingTaskList* pList);
 AG_SUITE_EXPORT uint8_t CLCompletePendingTask(CLDBHANDLE hDb, uint64_t recordId);
 AG_SUITE_EXPORT uint8_t CLReturnPendingTask(CLDBHANDLE hDb, uint64_t recordId);
+// Sets entry `id` and appends a pending record to list 14 or 15 in one
+// commit, the record leased to the calling process: it is handed out to no
+// one while this process lives (unless returned) and to the next caller once
+// the process has ended. A fact kept this way is never kept without the record
+// that reports it. *pRecordId identifies the lease.
+AG_SUITE_EXPORT uint8_t CLSetDataWithLeasedPending(CLDBHANDLE hDb, uint32_t id, uint32_t type, uint32_t size,
+                                                   const void* buffer, uint32_t list, uint32_t recordSize,
+                                                   const void* record, uint64_t* pRecordId);
+// Replaces the bytes of a pending record the calling process has leased.
+AG_SUITE_EXPORT uint8_t CLUpdatePendingTask(CLDBHANDLE hDb, uint64_t recordId, uint32_t size, const void* record);
 // Event table (send-frequency bookkeeping).
 AG_SUITE_EXPORT uint8_t CLGetDataByEvtID(CLDBHANDLE hDb, uint32_t eventId, int32_t* pFrequency, int64_t* pLastSync);
 AG_SUITE_EXPORT uint8_t CLAddEventLastSync(CLDBHANDLE hDb, uint32_t eventId, int32_t frequency, int64_t lastSync);

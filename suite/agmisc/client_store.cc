@@ -41,6 +41,9 @@ constexpr const char* kDeleteEntrySql = "DELETE FROM entries WHERE id = ?1";
 constexpr const char* kAddStoredAtSql = "ALTER TABLE pending ADD COLUMN created_at INTEGER";
 constexpr const char* kAddPendingSql =
     "INSERT INTO pending(list, type, data, created_at) VALUES(?1, ?2, ?3, ?4)";
+constexpr const char* kAddLeasedPendingSql =
+    "INSERT INTO pending(list, type, data, created_at, lease_owner) VALUES(?1, ?2, ?3, ?4, ?5)";
+constexpr const char* kUpdatePendingSql = "UPDATE pending SET data = ?2 WHERE record_id = ?1 AND lease_owner = ?3";
 constexpr const char* kSelectLeasableSql =
     "SELECT record_id, list, data, lease_owner FROM pending "
     "WHERE lease_owner IS NULL OR lease_owner <> ?1 ORDER BY record_id";
@@ -357,6 +360,13 @@ bool ClientStore::CompletePending(uint64_t record_id) {
   return true;
 }
 
+bool ClientStore::ChangedLeasedRecord(uint64_t record_id) {
+  if (sqlite3_changes(db_.get()) == 1) return true;
+  AGMISC_LOG(AG_LOG_PASSED_OVER, "Pending record %llu is not leased by this process",
+             static_cast<unsigned long long>(record_id));
+  return false;
+}
+
 bool ClientStore::ReturnPending(uint64_t record_id, const std::string& owner) {
   if (!UseSync(Sync::kNormal)) return false;
   sqlite3_stmt* statement = Prepared(kReturnSql);
@@ -364,13 +374,47 @@ bool ClientStore::ReturnPending(uint64_t record_id, const std::string& owner) {
   StatementUse use(statement);
   sqlite3_bind_int64(statement, 1, static_cast<sqlite3_int64>(record_id));
   sqlite3_bind_text(statement, 2, owner.c_str(), static_cast<int>(owner.size()), SQLITE_TRANSIENT);
-  if (!StepDone(__func__, statement)) return false;
-  if (sqlite3_changes(db_.get()) != 1) {
-    AGMISC_LOG(AG_LOG_PASSED_OVER, "Pending record %llu is not leased by this process",
-               static_cast<unsigned long long>(record_id));
-    return false;
+  return StepDone(__func__, statement) && ChangedLeasedRecord(record_id);
+}
+
+std::optional<uint64_t> ClientStore::SetEntryWithLeasedPending(uint32_t id, uint32_t type, uint32_t size,
+                                                               const void* buffer, uint32_t list,
+                                                               uint32_t record_size, const void* record,
+                                                               const std::string& owner) {
+  // Not synced: a crash of the process keeps both, and a power cut loses both
+  // or neither (the journal keeps commits in order).
+  if (!UseSync(Sync::kNormal) || !Execute("BEGIN IMMEDIATE")) return std::nullopt;
+  bool ok = SetEntry(id, type, size, buffer);
+  if (ok) {
+    sqlite3_stmt* statement = Prepared(kAddLeasedPendingSql);
+    ok = statement != nullptr;
+    if (ok) {
+      StatementUse use(statement);
+      sqlite3_bind_int64(statement, 1, list);
+      sqlite3_bind_int64(statement, 2, type);
+      sqlite3_bind_blob(statement, 3, record, static_cast<int>(record_size), SQLITE_STATIC);
+      sqlite3_bind_int64(statement, 4, platform::GetClock().NowSeconds());
+      sqlite3_bind_text(statement, 5, owner.c_str(), static_cast<int>(owner.size()), SQLITE_TRANSIENT);
+      ok = StepDone(__func__, statement);
+    }
   }
-  return true;
+  const auto record_id = static_cast<uint64_t>(sqlite3_last_insert_rowid(db_.get()));
+  if (!ok || !Execute("COMMIT")) {
+    Rollback();
+    return std::nullopt;
+  }
+  return record_id;
+}
+
+bool ClientStore::UpdatePending(uint64_t record_id, uint32_t size, const void* record, const std::string& owner) {
+  if (!UseSync(Sync::kNormal)) return false;
+  sqlite3_stmt* statement = Prepared(kUpdatePendingSql);
+  if (statement == nullptr) return false;
+  StatementUse use(statement);
+  sqlite3_bind_int64(statement, 1, static_cast<sqlite3_int64>(record_id));
+  sqlite3_bind_blob(statement, 2, record, static_cast<int>(size), SQLITE_STATIC);
+  sqlite3_bind_text(statement, 3, owner.c_str(), static_cast<int>(owner.size()), SQLITE_TRANSIENT);
+  return StepDone(__func__, statement) && ChangedLeasedRecord(record_id);
 }
 
 ReadResult ClientStore::GetEvent(uint32_t event_id, int32_t* frequency, int64_t* last_sync) {

@@ -67,6 +67,15 @@ class ClientStore {
   [[nodiscard]] std::optional<std::vector<PendingRecord>> LeasePending(const std::string& owner, uint32_t max_count);
   [[nodiscard]] bool CompletePending(uint64_t record_id);
   [[nodiscard]] bool ReturnPending(uint64_t record_id, const std::string& owner);
+  // Sets entry `id` and adds a pending record leased to `owner` in one
+  // commit, so that a fact and the record that reports it are kept together
+  // or not at all. Gives the record's id.
+  [[nodiscard]] std::optional<uint64_t> SetEntryWithLeasedPending(uint32_t id, uint32_t type, uint32_t size,
+                                                                  const void* buffer, uint32_t list,
+                                                                  uint32_t record_size, const void* record,
+                                                                  const std::string& owner);
+  // Replaces the bytes of a record leased to `owner`.
+  [[nodiscard]] bool UpdatePending(uint64_t record_id, uint32_t size, const void* record, const std::string& owner);
 
   [[nodiscard]] ReadResult GetEvent(uint32_t event_id, int32_t* frequency, int64_t* last_sync);
   [[nodiscard]] bool PutEvent(uint32_t event_id, int32_t frequency, int64_t last_sync);
@@ -93,6 +102,9 @@ class ClientStore {
   // Logs a failed SQLite call with the store's own error text.
   void LogFailure(const char* routine, const char* what, int code) const;
   [[nodiscard]] bool StepDone(const char* routine, sqlite3_stmt* statement);
+  // True when the last statement changed the record; logs when it did not
+  // (the record is gone or not leased by this process).
+  [[nodiscard]] bool ChangedLeasedRecord(uint64_t record_id);
   // Sets how the next commits reach the disk (a no-op when already so).
   enum class Sync { kFull, kNormal };
   [[nodiscard]] bool UseSync(Sync sync);

@@ -120,6 +120,28 @@ uint8_t CLReturnPendingTask(CLDBHANDLE hDb, uint64_t recordId) {
   return hDb->store.ReturnPending(recordId, agmisc::CurrentLeaseOwner()) ? 1 : 0;
 }
 
+uint8_t CLSetDataWithLeasedPending(CLDBHANDLE hDb, uint32_t id, uint32_t type, uint32_t size, const void* buffer,
+                                   uint32_t list, uint32_t recordSize, const void* record, uint64_t* pRecordId) {
+  if (buffer == nullptr || size == 0 || size > agmisc::kMaxStoredRecordSize || record == nullptr || recordSize == 0 ||
+      recordSize > agmisc::kMaxStoredRecordSize || pRecordId == nullptr || !agmisc::IsValidStore(hDb)) {
+    return 0;
+  }
+  if (!IsPendingList(list)) {
+    AGMISC_LOG(AG_LOG_FAILURE, "Pending list %u does not exist", list);
+    return 0;
+  }
+  const auto recordId = hDb->store.SetEntryWithLeasedPending(id, type, size, buffer, list, recordSize, record,
+                                                             agmisc::CurrentLeaseOwner());
+  if (!recordId) return 0;
+  *pRecordId = *recordId;
+  return 1;
+}
+
+uint8_t CLUpdatePendingTask(CLDBHANDLE hDb, uint64_t recordId, uint32_t size, const void* record) {
+  if (record == nullptr || size == 0 || size > agmisc::kMaxStoredRecordSize || !agmisc::IsValidStore(hDb)) return 0;
+  return hDb->store.UpdatePending(recordId, size, record, agmisc::CurrentLeaseOwner()) ? 1 : 0;
+}
+
 uint8_t CLGetDataByEvtID(CLDBHANDLE hDb, uint32_t eventId, int32_t* pFrequency, int64_t* pLastSync) {
   if (pFrequency == nullptr || pLastSync == nullptr || !agmisc::IsValidStore(hDb)) return 0;
   *pFrequency = 0;

@@ -3,12 +3,12 @@
 // then, and the agent is SIGKILLed at random moments and started again on the
 // same root. What the server must see:
 //   - every command acknowledged (an acknowledgement answered with a
-//     well-formed answer, a refusal included: the agent's last word), except
-//     at most one per kill, the command the heartbeat thread was carrying out
-//     at that kill (its GUID is kept before it is carried out, so the
-//     server's next copy is dropped as a repeat);
-//   - an acknowledgement answered twice only because of a kill: at most two
-//     per kill, one per task performer with a send in flight;
+//     well-formed answer, a refusal included: the agent's last word), also
+//     the one the heartbeat thread was carrying out at a kill (its GUID is
+//     kept with a stand-in acknowledgement that the next run sends);
+//   - an acknowledgement answered twice only because of a kill: at most
+//     three per kill, one per task performer and one for the heartbeat
+//     thread with a send in flight;
 //   - within one run of the agent, nothing more of a command once its
 //     acknowledgement was answered (the run that first received it).
 // AG_CHAOS_COMMANDS (100), AG_CHAOS_KILLS (5) and AG_CHAOS_SEED (random)
@@ -239,26 +239,21 @@ TEST_F(ChaosRun, EveryCommandIsAcknowledgedAndOnlyKillsDoubleAnAcknowledgement) 
   EXPECT_EQ(agent_.StopAgent(), 0);
 
   size_t duplicated = 0;
-  size_t lost_at_kill = 0;
+  size_t unacknowledged = 0;
   for (const auto& [guid, history] : Histories()) {
     EXPECT_GE(history.first_delivery_run, 0) << guid << " never went out";
-    if (history.answered == 0) {
-      // Only a command that reached the agent before a kill.
-      EXPECT_LT(history.first_delivery_run, static_cast<int>(run_starts_.size())) << guid << " never acknowledged";
-      ++lost_at_kill;
-    }
+    EXPECT_GT(history.answered, 0u) << guid << " never acknowledged";
+    if (history.answered == 0) ++unacknowledged;
     if (history.answered > 1) ++duplicated;
     if (history.first_delivery_run == history.first_answer_run) {
       EXPECT_FALSE(history.sent_again_in_same_run) << guid << " sent again after its acknowledgement was answered";
     }
   }
   std::cout << "chaos: " << commands_ << " commands, " << run_starts_.size() << " kills, " << duplicated
-            << " acknowledged twice (" << (100.0 * duplicated / commands_) << "%), " << lost_at_kill
-            << " not acknowledged (cut by a kill)" << std::endl;
+            << " acknowledged twice (" << (100.0 * duplicated / commands_) << "%), " << unacknowledged
+            << " not acknowledged" << std::endl;
   RecordProperty("duplicated", static_cast<int>(duplicated));
-  RecordProperty("lost_at_kill", static_cast<int>(lost_at_kill));
-  EXPECT_LE(lost_at_kill, run_starts_.size());
-  EXPECT_LE(duplicated, 2 * run_starts_.size());
+  EXPECT_LE(duplicated, 3 * run_starts_.size());
 }
 
 }  // namespace

@@ -111,6 +111,24 @@ class InMemorySupportLibrary : public ISupportLibrary {
     return next_record_id_++;
   }
 
+  // The numbered entries and pending records as a SIGKILL at this moment
+  // leaves them: every lease ends with the process.
+  struct StoreImage {
+    std::map<uint32_t, std::vector<uint8_t>> entries;
+    std::vector<PendingRecord> pending;
+  };
+  StoreImage ImageAtKill() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    StoreImage image{store_, pending_};
+    for (auto& r : image.pending) r.leased = false;
+    return image;
+  }
+  void RestartFrom(const StoreImage& image) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    store_ = image.entries;
+    pending_ = image.pending;
+  }
+
   void SetGuid(const std::string& guid) {
     std::lock_guard<std::mutex> lock(mutex_);
     guid_ = guid;
@@ -235,6 +253,29 @@ class InMemorySupportLibrary : public ISupportLibrary {
     for (auto& r : pending_) {
       if (r.id == recordId) {
         r.leased = false;
+        return 1;
+      }
+    }
+    return 0;
+  }
+  uint8_t CLSetDataWithLeasedPending(CLDBHANDLE, uint32_t id, uint32_t, uint32_t size, const void* buffer,
+                                     uint32_t list, uint32_t recordSize, const void* record,
+                                     uint64_t* pRecordId) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (failing_.count(Op::kSet) || failing_ids_.count(id) || buffer == nullptr || record == nullptr) return 0;
+    const auto* p = static_cast<const uint8_t*>(buffer);
+    store_[id] = std::vector<uint8_t>(p, p + size);
+    const auto* r = static_cast<const uint8_t*>(record);
+    pending_.push_back({next_record_id_, list, std::vector<uint8_t>(r, r + recordSize), true});
+    *pRecordId = next_record_id_++;
+    return 1;
+  }
+  uint8_t CLUpdatePendingTask(CLDBHANDLE, uint64_t recordId, uint32_t size, const void* record) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto& r : pending_) {
+      if (r.id == recordId && r.leased) {
+        const auto* p = static_cast<const uint8_t*>(record);
+        r.data.assign(p, p + size);
         return 1;
       }
     }

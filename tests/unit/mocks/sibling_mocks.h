@@ -30,6 +30,12 @@ class MockSupportLibrary : public ISupportLibrary {
   MOCK_METHOD(uint8_t, CLFreePendingTasks, (CLPendingTaskList * pList), (override));
   MOCK_METHOD(uint8_t, CLCompletePendingTask, (CLDBHANDLE hDb, uint64_t recordId), (override));
   MOCK_METHOD(uint8_t, CLReturnPendingTask, (CLDBHANDLE hDb, uint64_t recordId), (override));
+  MOCK_METHOD(uint8_t, CLSetDataWithLeasedPending,
+              (CLDBHANDLE hDb, uint32_t id, uint32_t type, uint32_t size, const void* buffer, uint32_t list,
+               uint32_t recordSize, const void* record, uint64_t* pRecordId),
+              (override));
+  MOCK_METHOD(uint8_t, CLUpdatePendingTask, (CLDBHANDLE hDb, uint64_t recordId, uint32_t size, const void* record),
+              (override));
   MOCK_METHOD(uint8_t, CLGetDataByEvtID, (CLDBHANDLE hDb, uint32_t eventId, int32_t* pFrequency, int64_t* pLastSync),
               (override));
   MOCK_METHOD(uint8_t, CLAddEventLastSync, (CLDBHANDLE hDb, uint32_t eventId, int32_t frequency, int64_t lastSync),
