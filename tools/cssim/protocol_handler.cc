@@ -205,7 +205,9 @@ Json::Value ProtocolHandler::Answer(const std::string& operation, const std::str
       data["rpReg"] = behaviour_.relay_intervals[2];
       commands.push_back(QueuedCommand{state_.NewGuid(), 0, MakeCommand(kCmdRelayConfig, data)});
     }
-    for (QueuedCommand& command : state_.Take(guid, Delivery::kRelayConfig)) commands.push_back(std::move(command));
+    for (QueuedCommand& command : state_.Take(guid, Delivery::kRelayConfig, kMaxCommandsPerAnswer - commands.size())) {
+      commands.push_back(std::move(command));
+    }
   } else if (operation == "unregister") {
     state_.SetRelayRegistered(guid, false);
   } else if (operation == "notification" && behaviour_.av_build != nullptr &&

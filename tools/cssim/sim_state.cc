@@ -1,5 +1,6 @@
 #include "tools/cssim/sim_state.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace cssim {
@@ -97,13 +98,14 @@ std::vector<std::pair<std::string, std::string>> SimState::Queue(const std::stri
   return queued;
 }
 
-std::vector<QueuedCommand> SimState::Take(const std::string& client, Delivery delivery) {
+std::vector<QueuedCommand> SimState::Take(const std::string& client, Delivery delivery, size_t max_count) {
   std::lock_guard lock(mutex_);
   const auto found = clients_.find(client);
   if (found == clients_.end()) return {};
   std::deque<QueuedCommand>& queue = found->second.queues[delivery];
-  std::vector<QueuedCommand> taken(queue.begin(), queue.end());
-  if (!redeliver_ || delivery != Delivery::kHeartbeat) queue.clear();
+  const auto end = queue.begin() + static_cast<std::ptrdiff_t>(std::min(max_count, queue.size()));
+  std::vector<QueuedCommand> taken(queue.begin(), end);
+  if (!redeliver_ || delivery != Delivery::kHeartbeat) queue.erase(queue.begin(), end);
   return taken;
 }
 

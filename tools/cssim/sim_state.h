@@ -24,6 +24,11 @@ enum class Delivery { kHeartbeat, kPolicy, kRelayConfig };
 [[nodiscard]] std::optional<Delivery> DeliveryFromName(const std::string& name);
 [[nodiscard]] const char* DeliveryName(Delivery delivery);
 
+// The agent takes at most this many commands from one answer and refuses
+// the rest (docs/protocol.md, "Command bound"); the simulator hands out no
+// more, so that what it journals as sent is what the agent can carry out.
+inline constexpr size_t kMaxCommandsPerAnswer = 100;
+
 struct QueuedCommand {
   std::string guid;
   uint32_t leading = 0;
@@ -64,7 +69,10 @@ class SimState {
   std::vector<std::pair<std::string, std::string>> Queue(const std::string& client, const Json::Value& command,
                                                          std::optional<std::string> guid,
                                                          std::optional<uint32_t> leading, Delivery delivery);
-  [[nodiscard]] std::vector<QueuedCommand> Take(const std::string& client, Delivery delivery);
+  // The oldest `max_count` commands queued for `delivery`; the rest stay
+  // queued for the next answer.
+  [[nodiscard]] std::vector<QueuedCommand> Take(const std::string& client, Delivery delivery,
+                                                size_t max_count = kMaxCommandsPerAnswer);
   [[nodiscard]] Json::Value Pending(const std::string& client) const;
   [[nodiscard]] Json::Value Clients() const;
   [[nodiscard]] size_t client_count() const;
