@@ -108,8 +108,10 @@ bool ClientStore::CreateNew(const std::string& path) {
     sqlite3* raw = nullptr;
     const int code = sqlite3_open_v2(draft.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
     ClientStore store(SqliteConnection(raw), draft);
-    // Nothing else can see the draft, so nothing needs syncing until it is complete.
-    made = code == SQLITE_OK && store.Execute("PRAGMA journal_mode=WAL") && store.Execute("PRAGMA synchronous=OFF") &&
+    // Nothing else can see the draft, so nothing needs syncing until it is
+    // complete; syncing is off before the switch to the WAL journal, which is
+    // itself a commit (four syncs otherwise).
+    made = code == SQLITE_OK && store.Execute("PRAGMA synchronous=OFF") && store.Execute("PRAGMA journal_mode=WAL") &&
            store.UpgradeSchema();
     if (!made) store.Rollback();
   }  // closing the only connection folds the WAL into the file
@@ -460,8 +462,8 @@ ReadResult ClientStore::GetValue(const std::string& name, std::vector<uint8_t>* 
   return ReadResult::kFound;
 }
 
-bool ClientStore::SetValue(const std::string& name, const void* bytes, uint32_t size) {
-  if (!UseSync(Sync::kFull)) return false;
+bool ClientStore::SetValue(const std::string& name, const void* bytes, uint32_t size, bool synced) {
+  if (!UseSync(synced ? Sync::kFull : Sync::kNormal)) return false;
   sqlite3_stmt* statement = Prepared(kSetValueSql);
   if (statement == nullptr) return false;
   StatementUse use(statement);

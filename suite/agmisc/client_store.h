@@ -11,9 +11,9 @@
 // Several processes may use the file at once: SQLite's file locks serialise
 // writers; a writer waits up to the busy time-out and then fails cleanly.
 //
-// Durability: adding a pending record and setting a named value (the client's
-// identities) are synced to disk before they return. The other writes
-// (numbered entries, events, leases, completions) survive a crash of the
+// Durability: adding a pending record and setting the client's identities
+// are synced to disk before they return. The other writes (numbered entries,
+// events, leases, completions, the connection figures) survive a crash of the
 // process at once, and a power cut once the next synced write or checkpoint
 // is done; since the journal keeps commits in order, a power cut only ever
 // loses the newest of them, never one older than a synced write.
@@ -81,7 +81,9 @@ class ClientStore {
   [[nodiscard]] bool PutEvent(uint32_t event_id, int32_t frequency, int64_t last_sync);
 
   [[nodiscard]] ReadResult GetValue(const std::string& name, std::vector<uint8_t>* bytes);
-  [[nodiscard]] bool SetValue(const std::string& name, const void* bytes, uint32_t size);
+  // `synced`: on disk before it returns (the client's identities); otherwise
+  // like a numbered entry (the connection figures shown to operators).
+  [[nodiscard]] bool SetValue(const std::string& name, const void* bytes, uint32_t size, bool synced);
 
   // Caps the file size in pages; lets tests reach the "disk full" path.
   void LimitPagesForTest(uint32_t max_pages);

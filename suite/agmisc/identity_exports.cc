@@ -40,7 +40,7 @@ bool StoreText(const char* name, const char* text) {
     return false;
   }
   return agmisc::WithStore(
-      [&](ClientStore& store) { return store.SetValue(name, text, static_cast<uint32_t>(length)); });
+      [&](ClientStore& store) { return store.SetValue(name, text, static_cast<uint32_t>(length), true); });
 }
 
 // An empty buffer and true when nothing was ever stored; false (with an empty
@@ -92,9 +92,11 @@ bool LoadNumber(const char* name, T fallback, T* value) {
   return true;
 }
 
+// The connection figures change with nearly every request and are only shown
+// to operators: not synced, so that no request waits for the disk.
 template <typename T>
 bool StoreNumber(const char* name, T value) {
-  return agmisc::WithStore([&](ClientStore& store) { return store.SetValue(name, &value, sizeof(value)); });
+  return agmisc::WithStore([&](ClientStore& store) { return store.SetValue(name, &value, sizeof(value), false); });
 }
 
 }  // namespace
