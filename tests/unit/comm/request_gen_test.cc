@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "core/genreq/response_json.h"
 #include "core/reqgen/request_gen.h"
 #include "tests/unit/mocks/messaging_env.h"
@@ -23,20 +25,12 @@ TEST(CRequestGenTest, KeepsEntriesInOrderAndBorrowsPayloads) {
 
   ASSERT_TRUE(gen.AddRequestDetails(106, 1, 2, payload));
   ASSERT_TRUE(gen.AddRequestDetails(103, 1, 1, nullptr));
+  ASSERT_TRUE(gen.AddRequestDetails(10, 1, 1, nullptr));
   ASSERT_TRUE(gen.GetRequest(&list));
-  // Packed entries: fields are copied out before comparing.
-  const RequestDetails* head = list->pRequestDetailsList;
-  ASSERT_NE(head, nullptr);
-  const uint32_t headId = head->id;
-  const char* headPayload = head->payload;
-  const RequestDetails* headNext = head->next;
-  const uint32_t tailId = list->pTail->id;
-  const RequestDetails* tailNext = list->pTail->next;
-  EXPECT_EQ(headId, 106u);
-  EXPECT_EQ(headPayload, payload);
-  EXPECT_EQ(headNext, list->pTail);
-  EXPECT_EQ(tailId, 103u);
-  EXPECT_EQ(tailNext, nullptr);
+  std::vector<uint32_t> ids;  // packed entries: fields are read by value
+  for (const RequestDetails* e = list->pRequestDetailsList; e != nullptr; e = e->next) ids.push_back(uint32_t{e->id});
+  EXPECT_EQ(ids, (std::vector<uint32_t>{106, 103, 10}));
+  EXPECT_EQ(static_cast<const char*>(list->pRequestDetailsList->payload), payload);
 
   EXPECT_TRUE(gen.ClearRequest());
   EXPECT_STREQ(payload, "borrowed");  // never freed by the list

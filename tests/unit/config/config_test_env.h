@@ -22,7 +22,7 @@
 
 class ConfigTestEnv {
  public:
-  ConfigTestEnv() : siblings_(MakeSet(&support_)) {
+  ConfigTestEnv() : siblings_(SiblingSet{.support = &support_}) {
     base_ = test_support::MakeScratchFolder("agconfig-");
     root_ = base_ + "/agent/";
     machine_ = base_ + "/machine/";
@@ -73,12 +73,6 @@ class ConfigTestEnv {
   }
 
  private:
-  static SiblingSet MakeSet(InMemorySupportLibrary* support) {
-    SiblingSet set;
-    set.support = support;
-    return set;
-  }
-
   InMemorySupportLibrary support_;
   ScopedSiblings siblings_;
   std::string base_;

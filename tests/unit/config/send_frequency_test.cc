@@ -14,7 +14,7 @@ constexpr int32_t kDayLessAMinute = 1439;
 
 class SendFrequencyTest : public ::testing::Test {
  protected:
-  SendFrequencyTest() : siblings_(MakeSet(&support_)), scoped_clock_(&clock_) {}
+  SendFrequencyTest() : siblings_(SiblingSet{.support = &support_}), scoped_clock_(&clock_) {}
 
   void PresetRow(uint32_t eventId, int32_t frequency, int64_t lastSync) {
     ASSERT_TRUE(support_.CLAddEventLastSync(nullptr, eventId, frequency, lastSync));
@@ -24,11 +24,6 @@ class SendFrequencyTest : public ::testing::Test {
     int64_t lastSync = 0;
     support_.CLGetDataByEvtID(nullptr, eventId, &frequency, &lastSync);
     return {frequency, lastSync};
-  }
-  static SiblingSet MakeSet(InMemorySupportLibrary* support) {
-    SiblingSet set;
-    set.support = support;
-    return set;
   }
 
   InMemorySupportLibrary support_;
