@@ -117,7 +117,7 @@ void CheckUtmpLocked(State& state) {
 // Watches utmp itself when it exists, else the nearest existing folder on
 // its path for something being created there, so that a machine without utmp
 // costs no wake-ups: the waiting thread only runs when the file changes or
-// may have appeared. Rearm() drains the events and picks the target again.
+// may have appeared.
 class UtmpWatch {
  public:
   explicit UtmpWatch(std::string path) : path_(std::move(path)), fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
@@ -126,36 +126,66 @@ class UtmpWatch {
   [[nodiscard]] bool Armed() const { return watch_ >= 0; }
   [[nodiscard]] int Fd() const { return fd_.Get(); }
 
-  void Rearm() {
+  // Drains the events; when the current watch reported one, picks the target
+  // again and returns true. Removing a watch queues an event for it, so
+  // events of watches already removed are dropped: counting them would make
+  // every pick wake the next poll, and the wait would spin.
+  bool TakeChange() {
+    bool changed = false;
     alignas(inotify_event) char buffer[4096];
-    while (fd_.Valid() && read(fd_.Get(), buffer, sizeof buffer) > 0) {
+    ssize_t length = 0;
+    while (fd_.Valid() && (length = read(fd_.Get(), buffer, sizeof buffer)) > 0) {
+      for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= length;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+        changed = changed || event->wd == watch_;
+        at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+      }
     }
-    Pick();
+    if (changed) {
+      Pick();
+    }
+    return changed;
   }
 
+  // Tries to arm again after nothing could be watched.
+  void Retry() { Pick(); }
+
  private:
+  // A race with whoever creates utmp or a folder on its way is bounded: after
+  // this many tries the wait falls back to looking every few seconds.
+  static constexpr int kPickAttempts = 8;
+
   void Pick() {
     if (!fd_.Valid()) {
       return;
     }
-    if (watch_ >= 0) {
-      inotify_rm_watch(fd_.Get(), watch_);
-      watch_ = -1;
-    }
-    // A file created between the look at the file and the folder watch is
-    // caught by looking at the file once more.
-    for (int attempt = 0; attempt < 2 && watch_ < 0; ++attempt) {
+    for (int attempt = 0; attempt < kPickAttempts; ++attempt) {
+      Unwatch();
       watch_ = inotify_add_watch(fd_.Get(), path_.c_str(), kFileChanges);
       if (watch_ >= 0) {
         return;
       }
+      std::string below = path_;
       for (std::string folder = ParentOf(path_); watch_ < 0 && !folder.empty(); folder = ParentOf(folder)) {
         watch_ = inotify_add_watch(fd_.Get(), folder.c_str(), kFolderChanges | IN_ONLYDIR);
+        if (watch_ < 0) {
+          below = folder;
+        }
       }
-      if (watch_ >= 0 && access(path_.c_str(), F_OK) == 0) {
-        inotify_rm_watch(fd_.Get(), watch_);
-        watch_ = -1;
+      // What the watched folder would report being created may have appeared
+      // between the look at it and the watch: the watch then waits for
+      // something that already happened, so look again.
+      if (watch_ < 0 || access(below.c_str(), F_OK) != 0) {
+        return;
       }
+    }
+    Unwatch();
+  }
+
+  void Unwatch() {
+    if (watch_ >= 0) {
+      inotify_rm_watch(fd_.Get(), watch_);
+      watch_ = -1;
     }
   }
 
@@ -229,15 +259,20 @@ bool WaitForSessionEvent(uint32_t mask, uint32_t* flags) {
     return false;
   }
   std::unique_lock lock(state.mutex);
+  const std::string path = PathLocked(state);
+  lock.unlock();
+  // The watch is armed before utmp is first read: a login written between
+  // that read and the watch would otherwise wake nothing, and the wait would
+  // sleep through it.
+  UtmpWatch watch(path);
+  lock.lock();
   CheckUtmpLocked(state);
   if (TakeLocked(state, waiter, flags)) {
     return true;
   }
-  const std::string path = PathLocked(state);
   Registration registration(state, lock, &waiter);
   lock.unlock();
 
-  UtmpWatch watch(path);
   pollfd fds[2] = {{waiter.wake.Get(), POLLIN, 0}, {watch.Fd(), POLLIN, 0}};
   for (;;) {
     fds[1].revents = 0;  // poll() leaves it alone while not watching
@@ -245,11 +280,14 @@ bool WaitForSessionEvent(uint32_t mask, uint32_t* flags) {
     if (ready < 0 && errno != EINTR) {
       return false;
     }
-    if (ready == 0 || (fds[1].revents & POLLIN) != 0) {
-      watch.Rearm();
+    bool look = ready == 0;
+    if (ready == 0) {
+      watch.Retry();
+    } else if ((fds[1].revents & POLLIN) != 0) {
+      look = watch.TakeChange();
     }
     lock.lock();
-    if (ready == 0 || fds[1].revents != 0) {
+    if (look) {
       CheckUtmpLocked(state);
     }
     uint64_t count = 0;
