@@ -14,7 +14,7 @@
 # Every library of the fuzz build is compiled with coverage and ASan+UBSan
 # (-fsanitize=fuzzer-no-link), so the fuzzers also see inside the suite's
 # parsers. After each target one summary line gives its executions, rate,
-# coverage (cov: edges, ft: features) and corpus size. Exit status: 0 when
+# coverage (cov: edges, ft: features), corpus size and peak RSS. Exit status: 0 when
 # every target ran clean, 1 when one crashed, leaked or timed out (the
 # reproducer lands in <build>/fuzz-artifacts/). See docs/fuzzing.md.
 set -euo pipefail
@@ -61,6 +61,14 @@ if [[ ${#names[@]} -eq 0 ]]; then
 fi
 limits=(-max_total_time="${seconds}")
 [[ -n "${runs}" ]] && limits+=(-runs="${runs}")
+# In the long run ASan keeps no allocation stacks: its store of them lives as
+# long as the process and gains an entry for every new stack, and a recursive
+# reader (JsonCpp) makes one for every nesting depth, so over millions of
+# inputs the JSON targets grew past a gigabyte and slowed to a fraction of
+# their rate. A report then names the faulting access but not where the block
+# was allocated; replay the reproducer for the whole story. The bounded run
+# keeps the full stacks. ASAN_OPTIONS given by the caller still win.
+[[ -n "${runs}" ]] && export ASAN_OPTIONS="malloc_context_size=0${ASAN_OPTIONS:+:${ASAN_OPTIONS}}"
 for name in "${names[@]}"; do
   binary="${build}/bin/${name}"
   if [[ ! -x "${binary}" ]]; then
@@ -85,9 +93,10 @@ for name in "${names[@]}"; do
   else
     executed=$(sed -n 's/^stat::number_of_executed_units: *//p' "${log}" | tail -n 1)
     coverage=$(grep -oE 'cov: [0-9]+ ft: [0-9]+ corp: [0-9]+' "${log}" | tail -n 1)
+    peak=$(sed -n 's/^stat::peak_rss_mb: *//p' "${log}" | tail -n 1)
     elapsed=$((SECONDS - started))
     echo "run_fuzzers: ${name}: ${executed:-0} executions in ${elapsed}s" \
-      "($(( ${executed:-0} / (elapsed > 0 ? elapsed : 1) ))/s), ${coverage:-no coverage line}"
+      "($(( ${executed:-0} / (elapsed > 0 ? elapsed : 1) ))/s), ${coverage:-no coverage line}, peak RSS ${peak:-?} MB"
   fi
 done
 exit "${status}"
