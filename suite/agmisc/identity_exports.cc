@@ -92,11 +92,14 @@ bool LoadNumber(const char* name, T fallback, T* value) {
   return true;
 }
 
-// The connection figures change with nearly every request and are only shown
-// to operators: not synced, so that no request waits for the disk.
+// The connection figures are written around nearly every request and are
+// only shown to operators: not synced, so that no request waits for the
+// disk, and not written again while they hold the same value (a burst of
+// acknowledgements within one second would otherwise cost two write
+// transactions each).
 template <typename T>
 bool StoreNumber(const char* name, T value) {
-  return agmisc::WithStore([&](ClientStore& store) { return store.SetValue(name, &value, sizeof(value), false); });
+  return agmisc::SetValueUnlessWritten(name, &value, sizeof(value));
 }
 
 }  // namespace

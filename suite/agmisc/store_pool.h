@@ -41,6 +41,14 @@ template <typename Operation>
   return done;
 }
 
+// Writes client value `name` (not synced) unless this process already wrote
+// the same bytes to the same store: for figures written around nearly every
+// request with the value they already hold, which would each cost a write
+// transaction. Only this library writes those values, so the bytes it wrote
+// last are the ones stored; a new connection, a dropped pool, a new root and
+// a fork forget what was written.
+[[nodiscard]] bool SetValueUnlessWritten(const char* name, const void* bytes, uint32_t size);
+
 // How long a writer waits for another connection's lock before failing.
 void SetStoreBusyTimeoutMs(int busy_timeout_ms);
 // Closes every idle connection (tests switch roots and delete files).

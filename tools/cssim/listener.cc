@@ -24,6 +24,10 @@ std::unique_ptr<httplib::Server> Listener::MakeServer() const {
   // Short keep-alive so that a stop (outage, shutdown) is not held up by idle
   // client connections for long.
   server->set_keep_alive_timeout(2);
+  // Web servers in front of the real service keep a connection for about a
+  // hundred requests (cpp-httplib's default is five); a burst of
+  // acknowledgements then does not reconnect every fifth request.
+  server->set_keep_alive_max_count(100);
   // Headers and body go out in separate writes; without this, Nagle's
   // algorithm holds the body back for the client's delayed ACK (~40 ms).
   server->set_tcp_nodelay(true);
