@@ -1,6 +1,8 @@
 // A private scratch folder for fuzz targets that must hand their input to a
-// reader as a file: on tmpfs (/dev/shm) when there is one, so that writing
-// and syncing a file costs no disk time; removed when the process ends.
+// reader as a file: the unit tests' scratch folder (so the folder of a run
+// that crashed, as fuzz runs do, is swept away by the next run), put on tmpfs
+// (/dev/shm) when there is one, so that writing and syncing a file costs no
+// disk time.
 #pragma once
 
 #include <stdlib.h>
@@ -9,30 +11,28 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
-#include <system_error>
+
+#include "tests/unit/mocks/scratch_folder.h"
 
 namespace fuzz {
 
-class ScratchFolder {
+class ScratchFolder : public test_support::ScratchFolder {
  public:
-  ScratchFolder() {
-    const bool shm = std::filesystem::is_directory("/dev/shm");
-    std::string pattern = std::string(shm ? "/dev/shm" : "/tmp") + "/agfuzz-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) abort();
-    path_ = pattern + "/";
-  }
-  ~ScratchFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
+  ScratchFolder() : test_support::ScratchFolder(OnTmpfs("fuzz-")), slashed_(path() + "/") {}
 
   // With a trailing '/'.
-  const std::string& Path() const { return path_; }
+  const std::string& Path() const { return slashed_; }
 
  private:
-  std::string path_;
+  // The scratch folders' parent is under TMPDIR, fixed at the first folder:
+  // a fuzz process makes no other temporary files, so it points TMPDIR at
+  // tmpfs before that.
+  static const char* OnTmpfs(const char* prefix) {
+    if (std::filesystem::is_directory("/dev/shm")) setenv("TMPDIR", "/dev/shm", 1);
+    return prefix;
+  }
+
+  std::string slashed_;
 };
 
 // Replaces `path` with exactly `size` bytes of `data`.
