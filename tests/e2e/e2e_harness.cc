@@ -1,12 +1,7 @@
 #include "tests/e2e/e2e_harness.h"
 
-#include <arpa/inet.h>
 #include <curl/curl.h>
-#include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -25,56 +20,7 @@ size_t AppendBody(char* data, size_t size, size_t count, void* target) {
   return size * count;
 }
 
-int ExitStatus(int raw) {
-  if (WIFEXITED(raw)) return WEXITSTATUS(raw);
-  if (WIFSIGNALED(raw)) return 128 + WTERMSIG(raw);
-  return -1;
-}
-
 }  // namespace
-
-ChildProcess::~ChildProcess() {
-  if (pid_ > 0) Stop(SIGKILL, std::chrono::milliseconds(5000));
-}
-
-bool ChildProcess::Start(const std::vector<std::string>& argv, const std::string& output_file) {
-  std::vector<char*> args;
-  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-  args.push_back(nullptr);
-  const pid_t pid = fork();
-  if (pid < 0) return false;
-  if (pid == 0) {
-    const int fd = open(output_file.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    if (fd >= 0) {
-      dup2(fd, STDOUT_FILENO);
-      dup2(fd, STDERR_FILENO);
-      close(fd);
-    }
-    execv(args[0], args.data());
-    _exit(127);
-  }
-  pid_ = pid;
-  return true;
-}
-
-int ChildProcess::Stop(int signal, std::chrono::milliseconds limit) {
-  if (pid_ <= 0) return -1;
-  kill(pid_, signal);
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  int raw = 0;
-  while (std::chrono::steady_clock::now() < deadline) {
-    const pid_t done = waitpid(pid_, &raw, WNOHANG);
-    if (done == pid_) {
-      pid_ = -1;
-      return ExitStatus(raw);
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  kill(pid_, SIGKILL);
-  waitpid(pid_, &raw, 0);
-  pid_ = -1;
-  return -1;
-}
 
 HttpResult HttpRequest(const std::string& method, const std::string& url, const std::string& body) {
   HttpResult result;
@@ -96,18 +42,6 @@ HttpResult HttpRequest(const std::string& method, const std::string& url, const 
   curl_slist_free_all(headers);
   curl_easy_cleanup(curl);
   return result;
-}
-
-uint16_t FreeLoopbackPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-  socklen_t length = sizeof(address);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
 }
 
 std::string MakeTempDir(const std::string& prefix) {

@@ -13,25 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/unit/mocks/child_process.h"
+
 namespace e2e {
 
-class ChildProcess {
- public:
-  ChildProcess() = default;
-  ~ChildProcess();
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
-
-  // Starts `argv` with stdout and stderr appended to `output_file`.
-  bool Start(const std::vector<std::string>& argv, const std::string& output_file);
-  // Sends `signal` and waits up to `limit`; returns the exit status
-  // (128 + signal when killed), or -1 when it did not end in time.
-  int Stop(int signal, std::chrono::milliseconds limit);
-  bool Running() const { return pid_ > 0; }
-
- private:
-  pid_t pid_ = -1;
-};
+using test_support::ChildProcess;
+using test_support::FreeLoopbackPort;
 
 struct HttpResult {
   long status = 0;
@@ -41,7 +28,6 @@ HttpResult HttpRequest(const std::string& method, const std::string& url, const 
 // The JSON of a body; null when it is not JSON.
 Json::Value ParseJson(const std::string& text);
 
-uint16_t FreeLoopbackPort();
 std::string MakeTempDir(const std::string& prefix);
 std::string BinDir();
 

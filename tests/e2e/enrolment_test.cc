@@ -75,18 +75,6 @@ TEST_F(EnrolledAgent, NewClientRegistersOnItsFirstPassThenKeepsSendingHeartbeats
   EXPECT_EQ(agent_.JournalEntries("register").size(), 1u) << "a registered client does not register again";
 }
 
-TEST_F(EnrolledAgent, QueuedCommandIsCarriedOutAndAcknowledgedOnlyOnce) {
-  QueueCommand(agent_, R"({"cmd":{"id":1,"type":1}})", "e2e-cmd-0001");
-  ASSERT_TRUE(WaitFor([&] { return !AcksFor(agent_, "e2e-cmd-0001").empty(); }, seconds(60))) << agent_.AgentLog();
-  EXPECT_EQ(AcksFor(agent_, "e2e-cmd-0001").front().get("status", 0).asUInt(), 1u);
-
-  // The same GUID again is a repeat: processed no more, acknowledged no more.
-  QueueCommand(agent_, R"({"cmd":{"id":1,"type":1}})", "e2e-cmd-0001");
-  WaitForNextHeartbeat(agent_);
-  WaitForNextHeartbeat(agent_);
-  EXPECT_EQ(AcksFor(agent_, "e2e-cmd-0001").size(), 1u);
-}
-
 TEST_F(EnrolledAgentSlowHeartbeat, CancellingPairInOneResponseIsAcknowledgedAsSkipped) {
   WaitForNextHeartbeat(agent_);
   QueueCommand(agent_, R"({"cmd":{"id":2,"type":1}})", "e2e-pair-first");

@@ -224,6 +224,10 @@ TEST_F(ServerNotificationsTest, ProductNotifications) {
   EXPECT_EQ(env.Requests().back().payload, "{\"guid\":\"0123456789abcdef0123456789abcdef\"}\n");
   ASSERT_TRUE(NotifyDataChangeToAV(AIAV_ACTION_SET_EDR_TENANT_ID, "tid-x", "g-1"));
   EXPECT_EQ(env.Requests().back().payload, "{\"guid\":\"g-1\",\"tid\":\"tid-x\"}\n");
+  // Without values: the stored tenant, encrypted, and the client's own GUID.
+  env.WriteTenantJson(R"({"tenantId":"T-9"})");
+  ASSERT_TRUE(NotifyDataChangeToAV(AIAV_ACTION_SET_EDR_TENANT_ID, nullptr, nullptr));
+  EXPECT_EQ(env.Requests().back().payload, "{\"guid\":\"0123456789abcdef0123456789abcdef\",\"tid\":\"enc:T-9\"}\n");
 
   ASSERT_TRUE(RegisterUnregisterCACallBackForAVEmergency(true));
   EXPECT_EQ(env.Requests().back().id, 135u);

@@ -129,6 +129,11 @@ TEST_F(CommandProcessingTest, RefusedAndFailedCommands) {
   EXPECT_EQ(status, kCmdFailed);
   EXPECT_TRUE(env_.log.Contains("pRespGenLocal->CreateResponse failed"));
 
+  env_.parser.handsOutNoObject = true;
+  EXPECT_FALSE(Process("3", "g4", &status));
+  EXPECT_EQ(status, kCmdFailed);
+  env_.parser.handsOutNoObject = false;
+
   EXPECT_FALSE(RpReceiveAndProcessCommand("", &env_.rpClient, nullptr, &status, nullptr, "", nullptr));
   EXPECT_FALSE(RpReceiveAndProcessCommand("3", &env_.rpClient, nullptr, nullptr, nullptr, "", nullptr));
   EXPECT_EQ(env_.parser.live.load(), 0);

@@ -28,15 +28,9 @@ class InMemorySupportLibrary : public ISupportLibrary {
     kOpen,
     kGet,
     kSet,
-    kDelete,
     kSetPending,
-    kGetPending,
-    kCompletePending,
-    kReturnPending,
     kGetGuid,
     kGetUdi,
-    kIniGet,
-    kIniSet,
   };
 
   struct PendingRecord {
@@ -197,7 +191,6 @@ class InMemorySupportLibrary : public ISupportLibrary {
   }
   uint8_t CLDeleteDataById(CLDBHANDLE, uint32_t id) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (failing_.count(Op::kDelete)) return 0;
     store_.erase(id);
     return 1;
   }
@@ -210,7 +203,7 @@ class InMemorySupportLibrary : public ISupportLibrary {
   }
   uint8_t CLGetPendingTasksUpTo(CLDBHANDLE, uint32_t maxCount, CLPendingTaskList** ppList) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (failing_.count(Op::kGetPending) || ppList == nullptr) return 0;
+    if (ppList == nullptr) return 0;
     std::vector<PendingRecord*> handed;
     for (auto& r : pending_) {
       if (!r.leased && handed.size() < maxCount) handed.push_back(&r);
@@ -238,7 +231,6 @@ class InMemorySupportLibrary : public ISupportLibrary {
   }
   uint8_t CLCompletePendingTask(CLDBHANDLE, uint64_t recordId) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (failing_.count(Op::kCompletePending)) return 0;
     for (auto it = pending_.begin(); it != pending_.end(); ++it) {
       if (it->id == recordId) {
         pending_.erase(it);
@@ -249,7 +241,6 @@ class InMemorySupportLibrary : public ISupportLibrary {
   }
   uint8_t CLReturnPendingTask(CLDBHANDLE, uint64_t recordId) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (failing_.count(Op::kReturnPending)) return 0;
     for (auto& r : pending_) {
       if (r.id == recordId) {
         r.leased = false;
@@ -350,7 +341,7 @@ class InMemorySupportLibrary : public ISupportLibrary {
   // --- INI-held records -------------------------------------------------------
   uint32_t GetClientAgentGlobalInfoFromINI(uint32_t, const char16_t* section, uint32_t size, void* record) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (failing_.count(Op::kIniGet) || section == nullptr || record == nullptr) return 0;
+    if (section == nullptr || record == nullptr) return 0;
     auto it = ini_.find(section);
     if (it == ini_.end()) return 0;
     if (size == AG_UPGRADE_DATA_WHOLE) size = static_cast<uint32_t>(it->second.size());
@@ -361,7 +352,7 @@ class InMemorySupportLibrary : public ISupportLibrary {
   uint32_t SetClientAgentGlobalInfoToINI(uint32_t, const char16_t* section, uint32_t size,
                                          const void* record) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (failing_.count(Op::kIniSet) || section == nullptr || record == nullptr) return 0;
+    if (section == nullptr || record == nullptr) return 0;
     if (size == AG_UPGRADE_DATA_WHOLE) size = AG_UPGRADE_DATA_SIZE;
     const auto* p = static_cast<const uint8_t*>(record);
     auto& slot = ini_[section];
@@ -416,16 +407,10 @@ class InMemorySupportLibrary : public ISupportLibrary {
   // Presettable settings (guarded by mutex_ through Read/Write).
   void SetPtpEnabled(uint8_t v) { Write(ptp_enabled_, v); }
   void SetWebServerInstalled(uint8_t v) { Write(web_server_installed_, v); }
-  void SetAvUpgradeStatus(uint32_t v) { Write(av_upgrade_status_, v); }
   void SetAvDownloadUrlSrc(uint32_t v) { Write(av_download_url_src_, v); }
   void SetReducedHb(uint32_t max_count, uint32_t value) {
     Write(reduced_hb_max_count_, max_count);
     Write(reduced_hb_value_, value);
-  }
-  void SetAssetTag(const std::string& tag, uint8_t changed) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    asset_tag_ = tag;
-    asset_tag_changed_ = changed;
   }
   uint32_t UpgradeType() const { return ReadValue(upgrade_type_); }
   uint32_t AutoUpgrade() const { return ReadValue(auto_upgrade_); }

@@ -45,12 +45,6 @@ class PoolTest : public ::testing::Test {
     while (queue->count() != 0 || queue->waiterCount() != 2) std::this_thread::yield();
   }
 
-  static void* HeapCopy(const std::vector<uint8_t>& bytes) {
-    void* block = std::malloc(bytes.size());
-    std::memcpy(block, bytes.data(), bytes.size());
-    return block;
-  }
-
   FakeCsClientObject csClient;
   MessagingEnv env;
 };

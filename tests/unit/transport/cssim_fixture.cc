@@ -7,8 +7,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
-#include <filesystem>
-#include "tests/unit/mocks/scratch_folder.h"
 
 namespace transport_test {
 namespace {
@@ -148,15 +146,6 @@ std::string LogCapture::All() const {
   std::string all;
   for (const std::string& line : lines_) all += line + "\n";
   return all;
-}
-
-TempFolder::TempFolder() {
-  path_ = test_support::MakeScratchFolder("agtransport-");
-}
-
-TempFolder::~TempFolder() {
-  std::error_code ignored;
-  if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
 }
 
 }  // namespace transport_test

@@ -13,21 +13,17 @@
 #include <string>
 #include <vector>
 
-#include "child_process.h"
+#include "tests/unit/mocks/child_process.h"
+#include "tests/unit/mocks/scratch_folder.h"
 
 namespace transport_test {
 
-// A scratch folder removed with its contents at the end of the test.
-class TempFolder {
- public:
-  TempFolder();
-  ~TempFolder();
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  [[nodiscard]] const std::string& path() const { return path_; }
+using test_support::ChildProcess;
+using test_support::FreeLoopbackPort;
 
- private:
-  std::string path_;
+// A scratch folder removed with its contents at the end of the test.
+struct TempFolder : test_support::ScratchFolder {
+  TempFolder() : ScratchFolder("agtransport-") {}
 };
 
 class Cssim {
