@@ -27,7 +27,7 @@ agent_pid=
 cleanup() {
   [ -n "$agent_pid" ] && kill -TERM "$agent_pid" 2>/dev/null && wait "$agent_pid" 2>/dev/null || true
   [ -n "$cssim_pid" ] && kill -TERM "$cssim_pid" 2>/dev/null && wait "$cssim_pid" 2>/dev/null || true
-  [ -z "${AG_SOAK_KEEP:-}" ] && rm -rf "$work"
+  if [ -z "${AG_SOAK_KEEP:-}" ]; then rm -rf "$work"; fi
 }
 trap cleanup EXIT
 
