@@ -206,4 +206,15 @@ TEST_F(HeartbeatCycleTest, HeartbeatIntervalComesFromTheStoreElseFromTheTenantAn
   EXPECT_EQ(interval, 45u);
 }
 
+// The relay's intervals are what the server's answer left in the store.
+TEST_F(HeartbeatCycleTest, RelayConfigurationIsReadFromTheStoreOnceTheServerAnswered) {
+  env_.support.PutValue(DB_ID_CA_RP_CONFIG_DATA, RelayIntervals{15, 1440, 20});
+  EXPECT_CALL(env_.rpClient, GetRPConfig(_)).WillOnce(Return(0)).WillOnce(Return(1));
+  RelayIntervals read;
+  EXPECT_FALSE(FetchRPConfig(&env_.rpClient, &env_.respGen, &read));
+  ASSERT_TRUE(FetchRPConfig(&env_.rpClient, &env_.respGen, &read));
+  EXPECT_EQ(std::vector<uint32_t>({read.rpHb, read.rpFcfg, read.rpReg}), std::vector<uint32_t>({15, 1440, 20}));
+  EXPECT_FALSE(FetchRPConfig(&env_.rpClient, &env_.respGen, nullptr));
+}
+
 }  // namespace

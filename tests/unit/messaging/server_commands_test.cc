@@ -130,6 +130,7 @@ TEST_F(ServerCommandTest, GetDataHandsOutTheItemEvenWhenUnchanged) {
     EXPECT_FALSE(ParseOrNull(AckPayload())["installed"].asBool());
   }
   EXPECT_FALSE(Command(Cmd(3, R"({"dataId":4242})", 4)));
+  EXPECT_FALSE(Command(Cmd(3, R"({"category":2})", 4)));  // no item named
 }
 
 TEST_F(ServerCommandTest, EnumerateEndpointsGivesAn104EntryToPush) {
