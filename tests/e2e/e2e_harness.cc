@@ -20,8 +20,6 @@ size_t AppendBody(char* data, size_t size, size_t count, void* target) {
   return size * count;
 }
 
-}  // namespace
-
 HttpResult HttpRequest(const std::string& method, const std::string& url, const std::string& body) {
   HttpResult result;
   CURL* curl = curl_easy_init();
@@ -44,9 +42,7 @@ HttpResult HttpRequest(const std::string& method, const std::string& url, const 
   return result;
 }
 
-std::string MakeTempDir(const std::string& prefix) {
-  return test_support::MakeScratchFolder(prefix);
-}
+}  // namespace
 
 std::string BinDir() { return AG_BIN_DIR; }
 
@@ -67,7 +63,7 @@ bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds l
 
 AgentFixture::AgentFixture(int minute_ms, int heartbeat_minutes)
     : minute_ms_(minute_ms), heartbeat_minutes_(heartbeat_minutes) {
-  base_ = MakeTempDir("ag-e2e-");
+  base_ = test_support::MakeScratchFolder("ag-e2e-");
   root_ = base_ + "/root";
   machine_root_ = base_ + "/machine";
   journal_ = base_ + "/journal.jsonl";

@@ -24,11 +24,9 @@ struct HttpResult {
   long status = 0;
   std::string body;
 };
-HttpResult HttpRequest(const std::string& method, const std::string& url, const std::string& body = "");
 // The JSON of a body; null when it is not JSON.
 Json::Value ParseJson(const std::string& text);
 
-std::string MakeTempDir(const std::string& prefix);
 std::string BinDir();
 
 // Appends each line of `in` that is a JSON value (journal lines).
@@ -61,8 +59,6 @@ class AgentFixture {
   HttpResult Admin(const std::string& method, const std::string& path, const std::string& body = "") const;
 
   const std::string& root() const { return root_; }
-  const std::string& machine_root() const { return machine_root_; }
-  const std::string& base() const { return base_; }
   const std::string& journal_path() const { return journal_; }
   std::string AgentLog() const;
 

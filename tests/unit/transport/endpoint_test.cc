@@ -64,14 +64,6 @@ TEST(TransportEndpoint, TextsAreCutAtTheirFieldWidth) {
   EXPECT_EQ(settings.locale, std::string(5, 'L'));
 }
 
-TEST(TransportEndpoint, RelayNeedsAddressAndPort) {
-  CSConnectionInfo info = MakeConnectionInfo("", 1, 0);
-  std::strcpy(info.szRelayAddress, "relay");
-  EXPECT_FALSE(ConnectionSettings::FromRecord(info).HasRelay());
-  info.wRelayPort = 8080;
-  EXPECT_TRUE(ConnectionSettings::FromRecord(info).HasRelay());
-}
-
 void PutWide(AgProxySettings& record, size_t offset, const std::u16string& text) {
   std::memcpy(reinterpret_cast<char*>(&record) + offset, text.data(), text.size() * sizeof(char16_t));
 }

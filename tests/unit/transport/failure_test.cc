@@ -8,7 +8,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <functional>
 #include <thread>
 
 #include "suite/agtransport/limits.h"
@@ -18,10 +17,10 @@ namespace transport_test {
 namespace {
 
 // A loopback server that accepts one connection, reads the request head and
-// then does whatever the test says with the socket.
+// writes `answer`; an empty answer resets the connection instead.
 class RawServer {
  public:
-  explicit RawServer(std::function<void(int)> behaviour) : behaviour_(std::move(behaviour)) {
+  explicit RawServer(std::string answer) : answer_(std::move(answer)) {
     listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -55,24 +54,21 @@ class RawServer {
       if (n <= 0) break;
       head.append(buffer, static_cast<size_t>(n));
     }
-    behaviour_(fd);
+    const linger abort_on_close{1, 0};  // close sends RST
+    if (answer_.empty()) setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort_on_close, sizeof(abort_on_close));
+    for (size_t done = 0; done < answer_.size();) {
+      const ssize_t n = send(fd, answer_.data() + done, answer_.size() - done, MSG_NOSIGNAL);
+      if (n <= 0) break;
+      done += static_cast<size_t>(n);
+    }
     close(fd);
   }
 
-  std::function<void(int)> behaviour_;
+  std::string answer_;
   int listen_fd_ = -1;
   int port_ = 0;
   std::thread thread_;
 };
-
-void WriteAll(int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n = send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
-    if (n <= 0) return;
-    done += static_cast<size_t>(n);
-  }
-}
 
 class TransportFailureTest : public ::testing::Test {
  protected:
@@ -106,39 +102,22 @@ TEST_F(TransportFailureTest, SlowServerRunsIntoTheTotalTimeout) {
   EXPECT_TRUE(log_.Contains("Timeout was reached")) << log_.All();
 }
 
-TEST_F(TransportFailureTest, ResetConnectionFailsTheCall) {
-  RawServer server([](int fd) {
-    const linger abort_on_close{1, 0};  // close sends RST
-    setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort_on_close, sizeof(abort_on_close));
-  });
-  EXPECT_FALSE(RegisterAt(server.port()));
-  EXPECT_TRUE(log_.Contains("POST http://127.0.0.1:" + std::to_string(server.port()))) << log_.All();
-}
-
-TEST_F(TransportFailureTest, TruncatedBodyFailsTheCall) {
-  RawServer server([](int fd) {
-    WriteAll(fd, "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 100\r\n\r\n{\"success\":tr");
-  });
-  EXPECT_FALSE(RegisterAt(server.port()));
-  EXPECT_TRUE(log_.Contains("failed")) << log_.All();
-}
-
-TEST_F(TransportFailureTest, OversizedBodyIsCutOffAndFailsTheCall) {
-  RawServer server([](int fd) {
-    const size_t size = agtransport::kMaxResponseBytes + 1024;
-    WriteAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(size) + "\r\n\r\n");
-    WriteAll(fd, std::string(size, ' '));
-  });
-  EXPECT_FALSE(RegisterAt(server.port()));
-  EXPECT_TRUE(log_.Contains("larger than 4194304 bytes")) << log_.All();
-}
-
-TEST_F(TransportFailureTest, RedirectIsNotFollowed) {
-  RawServer server([](int fd) {
-    WriteAll(fd, "HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:1/\r\nContent-Length: 0\r\n\r\n");
-  });
-  EXPECT_FALSE(RegisterAt(server.port()));
-  EXPECT_TRUE(log_.Contains("HTTP status 302")) << log_.All();
+TEST_F(TransportFailureTest, BrokenAnswersFailTheCall) {
+  const size_t oversized = agtransport::kMaxResponseBytes + 1024;
+  const std::pair<std::string, std::string> cases[] = {
+      {"", "POST http://127.0.0.1:"},  // connection reset
+      {"HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 100\r\n\r\n{\"success\":tr", "failed"},
+      {"HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(oversized) + "\r\n\r\n" + std::string(oversized, ' '),
+       "larger than 4194304 bytes"},
+      // A redirect is not followed.
+      {"HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:1/\r\nContent-Length: 0\r\n\r\n", "HTTP status 302"},
+  };
+  for (const auto& [answer, line] : cases) {
+    LogCapture log;
+    RawServer server(answer);
+    EXPECT_FALSE(RegisterAt(server.port())) << line;
+    EXPECT_TRUE(log.Contains(line)) << log.All();
+  }
 }
 
 }  // namespace

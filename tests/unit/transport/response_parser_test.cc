@@ -47,8 +47,6 @@ TEST(TransportResponseParser, SuccessMayBeBooleanOrZeroOrOne) {
   EXPECT_EQ(Parse(R"({"success":true})")->bSuccess, 1);
   EXPECT_EQ(Parse(R"({"success":1})")->bSuccess, 1);
   EXPECT_EQ(Parse(R"({"success":0})")->bSuccess, 0);
-  EXPECT_EQ(Parse(R"({"success":2})"), nullptr);
-  EXPECT_EQ(Parse(R"({"success":null})"), nullptr);
 }
 
 TEST(TransportResponseParser, EmptyListsGiveNoListAtAll) {
@@ -59,9 +57,15 @@ TEST(TransportResponseParser, EmptyListsGiveNoListAtAll) {
   EXPECT_EQ(response->dwCommandCount, 0u);
 }
 
-TEST(TransportResponseParser, RefusesWronglyTypedMembersWithAReason) {
+// Wrongly typed members, and what JsonCpp's strict mode alone would let
+// through: a comment after or inside the value, and a NUL byte with anything
+// behind it; bodies too large or too deep.
+TEST(TransportResponseParser, RefusesMalformedBodiesWithAReason) {
+  const std::string commands = R"("commands":[{"guid":"G","command":{"cmd":{"id":12}}}])";
   const std::vector<std::pair<std::string, std::string>> cases = {
       {R"({"errorCodes":[]})", "no \"success\""},
+      {R"({"success":2})", "\"success\" is neither"},
+      {R"({"success":null})", "\"success\" is neither"},
       {R"({"success":true,"errorCodes":[1.5]})", "error code"},
       {R"({"success":true,"errorCodes":[4294967296]})", "error code"},
       {R"({"success":true,"errorCodes":["1"]})", "error code"},
@@ -70,22 +74,10 @@ TEST(TransportResponseParser, RefusesWronglyTypedMembersWithAReason) {
       {R"({"success":true,"commands":[{"guid":7,"command":{}}]})", "\"guid\""},
       {R"({"success":true,"commands":[{"leading":-1,"command":{}}]})", "\"leading\""},
       {R"({"success":true,"commands":[3]})", "not an object"},
+      {R"({"success":true,"commands":{}})", "\"commands\" is not an array"},
       {R"({"success":true} trailing)", "text after its JSON value"},
       {R"({"success":true,"success":false})", "not JSON"},
       {R"(/* comment */ {"success":true})", "comment"},
-  };
-  for (const auto& [body, reason] : cases) {
-    std::string error;
-    EXPECT_EQ(Parse(body, &error), nullptr) << body;
-    EXPECT_THAT(error, ::testing::HasSubstr(reason)) << body;
-  }
-}
-
-// What JsonCpp's strict mode alone would let through: a comment after or
-// inside the value, and a NUL byte with anything behind it.
-TEST(TransportResponseParser, RefusesCommentsTrailingBytesAndNulBytes) {
-  const std::string commands = R"("commands":[{"guid":"G","command":{"cmd":{"id":12}}}])";
-  const std::vector<std::pair<std::string, std::string>> cases = {
       {R"({"success":true /* c */,)" + commands + "}", "comment"},
       {R"({"success":true,)" + commands + "} // c", "text after its JSON value"},
       {R"({"success":true,)" + commands + "}\n/* c */", "text after its JSON value"},
@@ -93,11 +85,13 @@ TEST(TransportResponseParser, RefusesCommentsTrailingBytesAndNulBytes) {
       {R"({"success":true,)" + commands + std::string("}\0", 2), "NUL byte"},
       {R"({"success":true,)" + commands + "}]", "text after its JSON value"},
       {R"({"success":true,)" + commands + "}{}", "text after its JSON value"},
+      {R"({"success":true,"pad":")" + std::string(agtransport::kMaxResponseBytes, ' ') + "\"}", "larger than"},
+      {R"({"success":true,"x":)" + std::string(100000, '[') + std::string(100000, ']') + "}", ""},
   };
   for (const auto& [body, reason] : cases) {
     std::string error;
-    EXPECT_EQ(Parse(body, &error), nullptr) << body;
-    EXPECT_THAT(error, ::testing::HasSubstr(reason)) << body;
+    EXPECT_EQ(Parse(body, &error), nullptr) << body.substr(0, 100);
+    EXPECT_THAT(error, ::testing::HasSubstr(reason)) << body.substr(0, 100);
   }
   // Slashes and brackets inside texts are text, and white space may follow.
   const Parsed fine = Parse(R"({"success":true,"commands":[{"guid":"a/*b*/\"}]//","command":{}}]})" "\r\n\t ");
@@ -137,16 +131,6 @@ TEST(TransportResponseParser, CutsLongGuidsAndEndsTextsAtAnEmbeddedNul) {
   ASSERT_NE(response, nullptr);
   EXPECT_EQ(std::string(response->pCommands[0].pszCmdGuid), std::string(agtransport::kMaxCommandGuidChars, 'x'));
   EXPECT_STREQ(response->pCommands[1].pszCmdGuid, "ab");
-}
-
-TEST(TransportResponseParser, RefusesOversizedAndDeeplyNestedBodies) {
-  std::string error;
-  std::string big = R"({"success":true,"pad":")" + std::string(agtransport::kMaxResponseBytes, ' ') + "\"}";
-  EXPECT_EQ(Parse(big, &error), nullptr);
-  EXPECT_THAT(error, ::testing::HasSubstr("larger than"));
-
-  const std::string deep = R"({"success":true,"x":)" + std::string(100000, '[') + std::string(100000, ']') + "}";
-  EXPECT_EQ(Parse(deep, &error), nullptr);
 }
 
 }  // namespace

@@ -8,71 +8,41 @@
 namespace transport_test {
 namespace {
 
-class TransportTlsTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    ca_ = new TestCa();
-    std::string error;
-    if (!ca_->Create(&error)) ca_error_ = new std::string(error);
-  }
-  static void TearDownTestSuite() {
-    delete ca_;
-    delete ca_error_;
-    ca_ = nullptr;
-    ca_error_ = nullptr;
-  }
-
-  void SetUp() override {
-    ASSERT_EQ(ca_error_, nullptr) << *ca_error_;
-    server_.ca_file = ca_->ca_file();
-    ASSERT_NO_FATAL_FAILURE(server_.Start({"--tls-cert", ca_->server_cert(), "--tls-key", ca_->server_key()}, false));
-  }
-
-  bool RegisterWith(const std::string& ca_bundle, const std::string& scheme, const std::string& host = "127.0.0.1") {
-    environment_.ca_bundle = ca_bundle;
-    auto client = MakeClient(environment_);
-    const CSConnectionInfo info = MakeConnectionInfo(scheme, server_.port(), 0, host);
-    EXPECT_EQ(client->InitCSClient(&info), 1);
+TEST(TransportTlsTest, OnlyTheTrustedCertificateForTheAddressedHostIsAccepted) {
+  TestCa ca;
+  std::string error;
+  ASSERT_TRUE(ca.Create(&error)) << error;
+  Cssim server;
+  server.ca_file = ca.ca_file();
+  ASSERT_NO_FATAL_FAILURE(server.Start({"--tls-cert", ca.server_cert(), "--tls-key", ca.server_key()}, false));
+  LogCapture log;
+  const struct {
+    const char* name;
+    std::string ca_bundle;
+    const char* scheme;
+    const char* host;
+    bool accepted;
+  } cases[] = {
+      {"trusted", ca.ca_file(), "https://", "127.0.0.1", true},
+      {"no scheme means https", ca.ca_file(), "", "127.0.0.1", true},
+      {"another CA", ca.other_ca_file(), "https://", "127.0.0.1", false},
+      {"the system store does not trust the test CA", "", "https://", "127.0.0.1", false},
+      // The certificate names 127.0.0.1 only.
+      {"the same server as localhost", ca.ca_file(), "https://", "localhost", false},
+      {"plain HTTP", ca.ca_file(), "http://", "127.0.0.1", false},
+  };
+  for (const auto& c : cases) {
+    FakeEnvironment environment;
+    environment.ca_bundle = c.ca_bundle;
+    auto client = MakeClient(environment);
+    const CSConnectionInfo info = MakeConnectionInfo(c.scheme, server.port(), 0, c.host);
+    ASSERT_EQ(client->InitCSClient(&info), 1);
     ResponseHolder holder(*client);
-    return client->Register(R"([{"payload":{}}])", holder.slot()) == 1 && holder->bSuccess == 1;
+    const bool accepted = client->Register(R"([{"payload":{}}])", holder.slot()) == 1 && holder->bSuccess == 1;
+    EXPECT_EQ(accepted, c.accepted) << c.name << "\n" << log.All();
   }
-
-  static TestCa* ca_;
-  static std::string* ca_error_;
-  Cssim server_;
-  FakeEnvironment environment_;
-  LogCapture log_;
-};
-
-TestCa* TransportTlsTest::ca_ = nullptr;
-std::string* TransportTlsTest::ca_error_ = nullptr;
-
-TEST_F(TransportTlsTest, TrustedCertificateIsAcceptedWithAndWithoutScheme) {
-  EXPECT_TRUE(RegisterWith(ca_->ca_file(), "https://")) << log_.All();
-  EXPECT_TRUE(RegisterWith(ca_->ca_file(), "")) << "no scheme means https\n" << log_.All();
-  EXPECT_EQ(server_.Journal("register").size(), 2u);
-}
-
-TEST_F(TransportTlsTest, CertificateFromAnotherCaIsRefused) {
-  EXPECT_FALSE(RegisterWith(ca_->other_ca_file(), "https://"));
-  EXPECT_TRUE(log_.Contains("SSL certificate problem")) << log_.All();
-  EXPECT_TRUE(server_.Journal().empty());
-}
-
-TEST_F(TransportTlsTest, SystemStoreDoesNotTrustTheTestCa) {
-  EXPECT_FALSE(RegisterWith("", "https://"));
-  EXPECT_TRUE(server_.Journal().empty());
-}
-
-TEST_F(TransportTlsTest, HostNameMustMatchTheCertificate) {
-  // The certificate names 127.0.0.1 only; the same server reached as
-  // "localhost" is refused.
-  EXPECT_FALSE(RegisterWith(ca_->ca_file(), "https://", "localhost"));
-  EXPECT_TRUE(server_.Journal().empty());
-}
-
-TEST_F(TransportTlsTest, PlainHttpToTheTlsServerFails) {
-  EXPECT_FALSE(RegisterWith(ca_->ca_file(), "http://"));
+  EXPECT_TRUE(log.Contains("SSL certificate problem")) << log.All();
+  EXPECT_EQ(server.Journal("register").size(), 2u);
 }
 
 }  // namespace
