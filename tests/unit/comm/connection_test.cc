@@ -64,23 +64,18 @@ TEST_F(ConnectionTest, FillsEveryFieldFromTheTenantStore) {
   EXPECT_EQ(info.wServerPort, 443);
   EXPECT_STREQ(info.szRelayAddress, "10.0.0.9");
   EXPECT_EQ(info.wRelayPort, 8080);
-  EXPECT_TRUE(env.log.Contains("Client locale : en-US"));
 }
 
 TEST_F(ConnectionTest, RelayNeedsBothAddressAndNonZeroPort) {
-  env.WriteTenantJson(R"({"tenantId":"T","locale":"en","csUrl":"u","csAppNm":"a","csSrvCl":"c","csSrvRp":"r",
-    "csSrvNe":"n","csSrvPo":"p","csSrvGn":"g","csPrtNo":80,"rpIP":"10.0.0.9","rpPrtNo":0})");
-  CSConnectionInfo info = Fill();
-  ASSERT_TRUE(filled);
-  EXPECT_STREQ(info.szRelayAddress, "");
-  EXPECT_EQ(info.wRelayPort, 0);
-
-  env.WriteTenantJson(R"({"tenantId":"T","locale":"en","csUrl":"u","csAppNm":"a","csSrvCl":"c","csSrvRp":"r",
-    "csSrvNe":"n","csSrvPo":"p","csSrvGn":"g","csPrtNo":80,"rpPrtNo":9})");
-  info = Fill();
-  ASSERT_TRUE(filled);
-  EXPECT_STREQ(info.szRelayAddress, "");
-  EXPECT_EQ(info.wRelayPort, 0);
+  const std::string common = R"({"tenantId":"T","locale":"en","csUrl":"u","csAppNm":"a","csSrvCl":"c","csSrvRp":"r",
+    "csSrvNe":"n","csSrvPo":"p","csSrvGn":"g","csPrtNo":80)";
+  for (const char* relay : {R"(,"rpIP":"10.0.0.9","rpPrtNo":0})", R"(,"rpPrtNo":9})"}) {
+    env.WriteTenantJson(common + relay);
+    const CSConnectionInfo info = Fill();
+    ASSERT_TRUE(filled) << relay;
+    EXPECT_STREQ(info.szRelayAddress, "");
+    EXPECT_EQ(info.wRelayPort, 0);
+  }
 }
 
 TEST_F(ConnectionTest, EmptyRequiredValueFailsWithoutTouchingTheRecord) {
@@ -89,11 +84,8 @@ TEST_F(ConnectionTest, EmptyRequiredValueFailsWithoutTouchingTheRecord) {
   const CSConnectionInfo info = Fill();
   EXPECT_FALSE(filled);
   EXPECT_STREQ(info.szServerUrl, "");
-  EXPECT_TRUE(env.log.Contains("PopulateCSConnectionInfo failed"));
-
   IRPClient* slot = &env.rpClient;
   EXPECT_FALSE(CreateAndInitializeRpObject(&slot, true));
-  EXPECT_TRUE(env.log.Contains("InitCSConnectionObject failed"));
 }
 
 TEST_F(ConnectionTest, DefaultGuidAndTruncation) {
@@ -102,7 +94,6 @@ TEST_F(ConnectionTest, DefaultGuidAndTruncation) {
     "csUrl":"u","csAppNm":"a","csSrvCl":"c","csSrvRp":"r","csSrvNe":"n","csSrvPo":"p","csSrvGn":"g","csPrtNo":65537})");
   const CSConnectionInfo info = Fill();
   ASSERT_TRUE(filled);
-  EXPECT_TRUE(env.log.Contains("GetClientGUID() failed. Continuing..."));
   ASSERT_EQ(std::strlen(info.szClientGuid), 32u);
   for (const char* c = info.szClientGuid; *c != '\0'; ++c) EXPECT_TRUE(std::isxdigit(*c) && !std::isupper(*c));
   EXPECT_EQ(std::string(info.szTenantId), std::string("012345678901234567890123456789012345678"));
@@ -111,27 +102,22 @@ TEST_F(ConnectionTest, DefaultGuidAndTruncation) {
 }
 
 TEST_F(ConnectionTest, CreatesInitialisesAndReleasesTheObject) {
-  const CSConnectionInfo* seen = nullptr;
   CSConnectionInfo copy{};
   EXPECT_CALL(env.transport, CreateRPClientObject(&csClient, _, _, 1))
       .WillOnce(DoAll(SetArgPointee<1>(&env.rpClient), Return(1)));
   EXPECT_CALL(env.rpClient, InitCSClient(_)).WillOnce(Invoke([&](const CSConnectionInfo* info) {
-    seen = info;
     copy = *info;
     return uint8_t{1};
   }));
   IRPClient* slot = nullptr;
   ASSERT_TRUE(CreateAndInitializeRpObject(&slot, false)) << env.log.Dump();
   EXPECT_EQ(slot, &env.rpClient);
-  ASSERT_NE(seen, nullptr);
   EXPECT_STREQ(copy.szTenantId, "T-1");
 
   EXPECT_CALL(env.rpClient, DeInitializeRPClient()).WillOnce(Return(0));
   EXPECT_CALL(env.transport, FreeRPClientObject(&env.rpClient, _)).WillOnce(Return(1));
   EXPECT_TRUE(DeInitAndDestroyRpObject(slot));
-  EXPECT_TRUE(env.log.Contains("DeInitializeRPClient() failed."));
   EXPECT_FALSE(DeInitAndDestroyRpObject(nullptr));
-  EXPECT_TRUE(env.log.Contains("Invalid input to function."));
 }
 
 TEST_F(ConnectionTest, CreationFailures) {
@@ -139,12 +125,9 @@ TEST_F(ConnectionTest, CreationFailures) {
   EXPECT_FALSE(CreateRPObject(nullptr));
   EXPECT_CALL(env.transport, CreateCSClientObject(_, _)).WillOnce(Return(0)).WillRepeatedly(::testing::DoDefault());
   EXPECT_FALSE(CreateAndInitializeRpObject(&slot, false));
-  EXPECT_TRUE(env.log.Contains("CreateCSClientObject failed"));
-  EXPECT_TRUE(env.log.Contains("CreateRPObject failed"));
 
   EXPECT_CALL(env.transport, CreateRPClientObject(_, _, _, _)).WillOnce(Return(0));
   EXPECT_FALSE(CreateRPObject(&slot));
-  EXPECT_TRUE(env.log.Contains("CreateRPClientObject failed."));
 }
 
 TEST_F(ConnectionTest, ReInitialiseReplacesTheObjectInTheSlot) {
@@ -155,5 +138,4 @@ TEST_F(ConnectionTest, ReInitialiseReplacesTheObjectInTheSlot) {
   IRPClient* slot = &env.rpClient;
   ASSERT_TRUE(ReInitialiseCommunicationObjects(&slot)) << env.log.Dump();
   EXPECT_EQ(slot, &fresh);
-  EXPECT_TRUE(env.log.Contains("Rp initialization done."));
 }

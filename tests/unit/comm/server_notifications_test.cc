@@ -26,50 +26,38 @@ class ServerNotificationsTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(ServerNotificationsTest, SentNotificationCarriesThePayload) {
+TEST_F(ServerNotificationsTest, SentNotificationCarriesThePayloadAndAnUnsentOneIsStored) {
   TestServerResponse ok(true);
   EXPECT_CALL(env.rpClient, SendNotification(28, 137, StrEq("{\"state\":1}\n"), _))
       .WillOnce(DoAll(SetArgPointee<3>(&ok.response), Return(1)));
   EXPECT_CALL(env.rpClient, FreeServerResponse(&ok.response)).Times(1);
   EXPECT_TRUE(SendNotificationToServer(137, 1, 1, 28, &env.rpClient));
   EXPECT_TRUE(env.support.Pending().empty());
-}
 
-TEST_F(ServerNotificationsTest, UnsentNotificationIsStoredAndCountsAsDone) {
-  EXPECT_CALL(env.rpClient, SendNotification(_, _, _, _)).WillOnce(Return(0));
+  // Unsent: stored for the task performers and counted as done.
+  EXPECT_CALL(env.rpClient, SendNotification(_, 139, _, _)).Times(2).WillRepeatedly(Return(0));
   EXPECT_TRUE(SendNotificationToServer(139, 1, 1, 28, &env.rpClient));
-  EXPECT_TRUE(env.log.Contains("SendNotification failed for :(139)"));
   const auto stored = env.support.PendingInList(15);
   ASSERT_EQ(stored.size(), 1u);
   const auto parsed = ParsePendingNotification(stored[0].data.data(), stored[0].data.size());
   ASSERT_TRUE(parsed);
   EXPECT_EQ(parsed->kind, 28u);
   EXPECT_EQ(parsed->dataId, 139u);
-
   env.support.Fail(InMemorySupportLibrary::Op::kSetPending);
-  EXPECT_CALL(env.rpClient, SendNotification(_, _, _, _)).WillOnce(Return(0));
   EXPECT_FALSE(SendNotificationToServer(139, 1, 1, 28, &env.rpClient));
-  EXPECT_TRUE(env.log.Contains(
-      "SetClientPendingCommands failed for CS_CLIENT_TASKQ_SEND_PENDING_CLIENT_NOTIFICATION"));
 }
 
-TEST_F(ServerNotificationsTest, PayloadlessJsonIsNeitherSentNorStored) {
-  env.SetMessage(R"([{"dataId":137}])");
+// A message without payload, or a generator that cannot be made or started,
+// sends nothing and stores nothing.
+TEST_F(ServerNotificationsTest, NothingToSendStopsBeforeSending) {
   EXPECT_CALL(env.rpClient, SendNotification(_, _, _, _)).Times(0);
-  EXPECT_FALSE(SendNotificationToServer(137, 1, 1, 28, &env.rpClient));
-  EXPECT_TRUE(env.log.Contains("jvPayload empty"));
-  EXPECT_TRUE(env.log.Contains("Empty reponse found"));
-  EXPECT_TRUE(env.support.Pending().empty());
-}
-
-TEST_F(ServerNotificationsTest, GeneratorFailuresStopBeforeSending) {
   EXPECT_CALL(env.resp, CreateCAResponseGenObjNew(_, _)).WillOnce(Return(0)).WillRepeatedly(::testing::DoDefault());
   EXPECT_FALSE(SendNotificationToServer(137, 1, 1, 28, &env.rpClient));
-  EXPECT_TRUE(env.log.Contains("CreateCAResponseGenObjNew failed"));
-  EXPECT_CALL(env.respGen, Init()).WillOnce(Return(0));
-  EXPECT_CALL(env.resp, DeleteCAResponseGenObj(&env.respGen)).Times(1);
+  EXPECT_CALL(env.respGen, Init()).WillOnce(Return(0)).WillRepeatedly(::testing::DoDefault());
   EXPECT_FALSE(SendNotificationToServer(137, 1, 1, 28, &env.rpClient));
-  EXPECT_TRUE(env.log.Contains("RespGen init failed"));
+  env.SetMessage(R"([{"dataId":137}])");
+  EXPECT_FALSE(SendNotificationToServer(137, 1, 1, 28, &env.rpClient));
+  EXPECT_TRUE(env.support.Pending().empty());
 }
 
 TEST_F(ServerNotificationsTest, BothUnknownClientCodesUninstallTwice) {
@@ -80,7 +68,6 @@ TEST_F(ServerNotificationsTest, BothUnknownClientCodesUninstallTwice) {
   EXPECT_EQ(env.log.Count("AGPreInstUninstall failed"), 1u);
 
   EXPECT_FALSE(HandleErrorCodes(nullptr));
-  EXPECT_TRUE(env.log.Contains("Invalid input parameters"));
   TestServerResponse other(false, {1, 2});
   EXPECT_CALL(env.preinst, AGPreInstUninstall()).Times(0);
   EXPECT_FALSE(HandleErrorCodes(&other.response));
@@ -105,7 +92,6 @@ TEST_F(ServerNotificationsTest, StatusFailureResetsTheDigest) {
   EXPECT_CALL(env.rpClient, SetClientData(_, 101, _, 1)).WillOnce(Return(0));
   bool urlSent = false;
   EXPECT_TRUE(GenerateAndSendStatusForReq(101, 1, 1, &env.rpClient, &env.respGen, &urlSent));
-  EXPECT_TRUE(env.log.Contains("SetClientData failed. Continuing..."));
   ASSERT_TRUE(env.support.Blob(17));
   EXPECT_EQ(*env.support.Blob(17), std::vector<uint8_t>(oldDigest, oldDigest + 16));
   EXPECT_TRUE(urlSent);
@@ -115,14 +101,12 @@ TEST_F(ServerNotificationsTest, StatusFailureResetsTheDigest) {
   EXPECT_CALL(env.rpClient, SetClientData(_, 102, _, 1))
       .WillOnce(DoAll(SetArgPointee<2>(&refused.response), Return(1)));
   EXPECT_TRUE(GenerateAndSendStatusForReq(102, 1, 1, &env.rpClient, &env.respGen, &urlSent));
-  EXPECT_TRUE(env.log.Contains("Failed status received from CS"));
   EXPECT_EQ(*env.support.Blob(19), std::vector<uint8_t>(16, 0));
 }
 
 TEST_F(ServerNotificationsTest, PeerToPeerStatusNeedsTheWebServer) {
   EXPECT_CALL(env.rpClient, SetClientData(_, _, _, _)).Times(0);
   EXPECT_FALSE(GenerateAndSendStatusForReq(131, 1, 1, &env.rpClient, &env.respGen, nullptr));
-  EXPECT_TRUE(env.log.Contains("Currently Web Server is disable So no need to send p2p update info"));
   EXPECT_FALSE(GenerateAndSendStatusForReq(55, 1, 1, &env.rpClient, &env.respGen, nullptr));
   ::testing::Mock::VerifyAndClearExpectations(&env.rpClient);
 
@@ -156,7 +140,6 @@ TEST_F(ServerNotificationsTest, PushDataToCsSendsOnlyTheFirst104) {
   ResponseDetails first{103, 1, 1, 0, 0, nullptr, &second};
   EXPECT_CALL(env.rpClient, SetClientData(_, 104, _, 1)).WillOnce(Return(0));
   EXPECT_FALSE(PushDataToCS(&env.rpClient, &first));
-  EXPECT_TRUE(env.log.Contains("SetClientData failed continue..."));
   EXPECT_TRUE(PushDataToCS(&env.rpClient, nullptr));
   ResponseDetails no104{103, 1, 1, 0, 0, nullptr, nullptr};
   EXPECT_TRUE(PushDataToCS(&env.rpClient, &no104));
@@ -164,7 +147,6 @@ TEST_F(ServerNotificationsTest, PushDataToCsSendsOnlyTheFirst104) {
 
 TEST_F(ServerNotificationsTest, UninstallNotificationAtCleanUp) {
   EXPECT_FALSE(CheckAndSendUninstallNotification());
-  EXPECT_TRUE(env.log.Contains("GetClientBlobData failed for DB_ID_CLIENT_UNINSTALL_NOTIFICATION"));
   env.support.PutValue<uint32_t>(DB_ID_CLIENT_UNINSTALL_NOTIFICATION, 1);
   // Without a shared RP client object the notification is kept for later.
   EXPECT_TRUE(CheckAndSendUninstallNotification());
@@ -174,23 +156,16 @@ TEST_F(ServerNotificationsTest, UninstallNotificationAtCleanUp) {
 }
 
 TEST_F(ServerNotificationsTest, ProtocolJsonReaders) {
-  EXPECT_TRUE(GetResponsePayload("").isNull());
-  EXPECT_TRUE(GetResponsePayload("not json").isNull());
-  EXPECT_TRUE(env.log.Contains("parse failed"));
-  EXPECT_TRUE(GetResponsePayload(R"({"payload":1})").isNull());
-  EXPECT_TRUE(env.log.Contains("Invalid json object"));
+  for (const char* bad : {"", "not json", R"({"payload":1})"}) EXPECT_TRUE(GetResponsePayload(bad).isNull()) << bad;
   EXPECT_EQ(GetResponsePayload(R"(// comment
     [{"payload":{"a":2}}])")["a"].asInt(), 2);
 
   Json::Value node;
-  EXPECT_FALSE(ParseSingleRespNode(R"([{"dataId":1,"payload":{}},{}])", &node));
-  EXPECT_TRUE(env.log.Contains("Response is not array with single node"));
-  EXPECT_FALSE(ParseSingleRespNode(R"([{"dataId":1}])", &node));
-  EXPECT_TRUE(env.log.ContainsAtLevel(AG_LOG_PROGRESS, "Response node not found"));
+  for (const char* bad : {R"([{"dataId":1,"payload":{}},{}])", R"([{"dataId":1}])", "["}) {
+    EXPECT_FALSE(ParseSingleRespNode(bad, &node)) << bad;
+  }
   ASSERT_TRUE(ParseSingleRespNode(R"([{"dataId":1,"payload":{"x":3}}])", &node));
   EXPECT_EQ(node["payload"]["x"].asInt(), 3);
-  EXPECT_FALSE(ParseSingleRespNode("[", &node));
-  EXPECT_TRUE(env.log.Contains("Failed to parse json"));
 }
 
 TEST_F(ServerNotificationsTest, ConnectionStateChangesAreReportedOnce) {
@@ -199,7 +174,6 @@ TEST_F(ServerNotificationsTest, ConnectionStateChangesAreReportedOnce) {
   ASSERT_EQ(env.CountRequests(AIAV_ACTION_SET_ROAMING_STATUS), 1u);
   EXPECT_EQ(env.Requests()[0].payload, "{\"rsts\":1}\n");
   EXPECT_EQ(env.Requests()[0].category, 2u);
-  EXPECT_TRUE(env.log.Contains("Change in connection status: 1"));
   CheckConnStateAndNotifyAV();
   EXPECT_EQ(env.CountRequests(AIAV_ACTION_SET_ROAMING_STATUS), 1u);
   EXPECT_EQ(GetLastConnectionState(), 2u);
@@ -211,7 +185,6 @@ TEST_F(ServerNotificationsTest, ConnectionStateChangesAreReportedOnce) {
   set.support = &failing;
   ScopedSiblings scoped(set);
   CheckConnStateAndNotifyAV();
-  EXPECT_TRUE(env.log.Contains("GetClientConnectionStatus failed"));
   EXPECT_EQ(GetLastConnectionState(), 0u);
   ASSERT_EQ(env.CountRequests(AIAV_ACTION_SET_ROAMING_STATUS), 2u);
   EXPECT_EQ(env.Requests()[1].payload, "{\"rsts\":0}\n");
@@ -219,7 +192,6 @@ TEST_F(ServerNotificationsTest, ConnectionStateChangesAreReportedOnce) {
 
 TEST_F(ServerNotificationsTest, ProductNotifications) {
   EXPECT_FALSE(NotifyDataChangeToAV(AIAV_ACTION_SET_ROAMING_STATUS, nullptr, nullptr));
-  EXPECT_TRUE(env.log.ContainsAtLevel(AG_LOG_FAILURE, "Invalid parameter"));
   ASSERT_TRUE(NotifyDataChangeToAV(AIAV_ACTION_SET_CLIENT_GUID, nullptr, nullptr));
   EXPECT_EQ(env.Requests().back().payload, "{\"guid\":\"0123456789abcdef0123456789abcdef\"}\n");
   ASSERT_TRUE(NotifyDataChangeToAV(AIAV_ACTION_SET_EDR_TENANT_ID, "tid-x", "g-1"));

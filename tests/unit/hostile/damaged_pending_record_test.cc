@@ -35,6 +35,13 @@ std::vector<uint8_t> AckRecordClaiming(const char* payload, uint32_t length) {
   return record;
 }
 
+// A list-14 record whose payload fills its stated length without a NUL.
+std::vector<uint8_t> AckPayloadWithoutTerminator() {
+  std::vector<uint8_t> record = AckRecordClaiming("{\"r\":0}", 7);
+  record.pop_back();
+  return record;
+}
+
 std::vector<uint8_t> Bytes(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); }
 
 struct DamagedRecord {
@@ -52,6 +59,10 @@ const DamagedRecord kDamagedRecords[] = {
     {"AckShorterThanItsHeader", 14, std::vector<uint8_t>(20, 0x41),
      "Damaged pending command acknowledgement of 20 bytes dropped from the store"},
     {"EmptyAck", 14, {}, "Damaged pending command acknowledgement of 0 bytes dropped from the store"},
+    {"AckPayloadWithoutTerminator", 14, AckPayloadWithoutTerminator(),
+     "Damaged pending command acknowledgement of 121 bytes dropped from the store"},
+    {"NotificationWithoutText", 15, Bytes(std::string("\x1c\0\0\0\x89\0\0\0", 8)),
+     "Damaged pending client notification of 8 bytes dropped from the store"},
     {"NotificationWithoutTerminator", 15, Bytes(std::string("\x1c\0\0\0\x89\0\0\0{}", 10)),
      "Damaged pending client notification of 10 bytes dropped from the store"},
     {"NotificationWithANulInsideItsText", 15, Bytes(std::string("\x1c\0\0\0\x89\0\0\0{\0}\0", 12)),

@@ -145,7 +145,6 @@ INSTANTIATE_TEST_SUITE_P(Table, ThrottleTest, ::testing::ValuesIn(kThrottleCases
 TEST_F(InstallStatusTest, UnsentReportIsStoredAndItsTimeNotRecorded) {
   serverReachable_ = false;
   EXPECT_TRUE(SendAVInstallationStatus(&env.rpClient, 114));
-  EXPECT_TRUE(env.log.Contains("SendNotification failed for :(114)"));
   EXPECT_EQ(LastSync(), 0);
   const auto stored = env.support.PendingInList(15);
   ASSERT_EQ(stored.size(), 1u);
@@ -157,13 +156,11 @@ TEST_F(InstallStatusTest, UnsentReportIsStoredAndItsTimeNotRecorded) {
 
   env.support.Fail(InMemorySupportLibrary::Op::kSetPending);
   EXPECT_FALSE(SendAVInstallationStatus(&env.rpClient, 114));
-  EXPECT_TRUE(env.log.Contains("SetClientPendingCommands failed for CS_CLIENT_TASKQ_SEND_PENDING_CLIENT_NOTIFICATION"));
 }
 
 TEST_F(InstallStatusTest, EmptyPayloadSendsNothing) {
   env.SetMessage(R"([{"dataId":114,"payload":{}}])");
   EXPECT_FALSE(SendAVInstallationStatus(&env.rpClient, 114));
-  EXPECT_TRUE(env.log.Contains("Empty reponse found"));
   EXPECT_TRUE(sent_.empty());
 }
 
@@ -204,7 +201,6 @@ TEST_F(InstallStatusTest, WrittenStatusFileReadsBack) {
   EXPECT_EQ(text, "{\"app\":1,\"dt\":" + std::to_string(kNow * 1000) + ",\"ecd\":1}\n");
   EXPECT_TRUE(GetInstallationStatus(114));
   EXPECT_FALSE(WriteInstallationInfoForMinorInInststs(u""));
-  EXPECT_TRUE(env.log.Contains("Invalid parameter"));
 }
 
 TEST_F(InstallStatusTest, MinorRebootReportKeepsFilesUntilItIsDone) {
@@ -217,7 +213,6 @@ TEST_F(InstallStatusTest, MinorRebootReportKeepsFilesUntilItIsDone) {
   serverReachable_ = false;
   env.support.Fail(InMemorySupportLibrary::Op::kSetPending);
   EXPECT_FALSE(CheckAndSendAfterMinorRebootNotification(&env.rpClient));
-  EXPECT_TRUE(env.log.Contains("SendInstallationStatus : CSP_CMD_ID_GET_CLIENT_AV_INSTALLATION_STATUS failed"));
   EXPECT_TRUE(Exists(rebootIni));
   EXPECT_TRUE(Exists(statusFile));
 
@@ -228,7 +223,6 @@ TEST_F(InstallStatusTest, MinorRebootReportKeepsFilesUntilItIsDone) {
   EXPECT_EQ(sent_[1].id, 114u);
   EXPECT_FALSE(Exists(rebootIni));
   EXPECT_FALSE(Exists(statusFile));
-  EXPECT_TRUE(env.log.Contains("Deleting INSTSTS.JSON file"));
 }
 
 TEST_F(InstallStatusTest, MinorRebootReportNeedsMinorTypeAndRebootIni) {

@@ -31,8 +31,6 @@ TEST_F(MachineInfoTest, ServerTextsReachTheCollectorAsOneArgumentEach) {
   InstallCollector();
   const std::string subUrl = R"(/logs "upload" now; rm -rf / `id` $(id))";
   ASSERT_TRUE(ExecuteMachineInfo("cs.example.test", subUrl, "8443"));
-  EXPECT_TRUE(log_.Contains("PsShellExecFile Succeded."));
-  EXPECT_TRUE(log_.Contains(R"(Cmd Line:/logRequest "https://cs.example.test:8443" "8443" ")" + subUrl + "\""));
   const Json::Value started = WaitForCollector();
   ASSERT_EQ(started["argv"].size(), 4u);
   EXPECT_EQ(started["argv"][0].asString(), "/logRequest");
@@ -45,7 +43,6 @@ TEST_F(MachineInfoTest, ServerTextsReachTheCollectorAsOneArgumentEach) {
 TEST_F(MachineInfoTest, MissingCollectorIsNotAnError) {
   EXPECT_TRUE(ExecuteMachineInfo("cs.example.test", "/logs", "8443"));
   EXPECT_TRUE(log_.Contains("Machine Info not found on CA path so skipp execution."));
-  EXPECT_TRUE(log_.Contains("Exit."));
 }
 
 }  // namespace

@@ -54,8 +54,6 @@ TEST_F(PolicyTest, ModificationCheckListsEmptyFeaturesAndEveryFeatureOnTheFirstC
     EXPECT_EQ(ids, c.ids);
     EXPECT_EQ(clock_.NowMilliseconds() - before, c.waitedMs);
   }
-  EXPECT_TRUE(log_.Contains("Policy not modified at client"));
-  EXPECT_TRUE(log_.Contains("Policy modified for feature id:7"));
 }
 
 TEST_F(PolicyTest, CheckFailsWithoutAPolicyStateAndCountsAsModified) {
@@ -64,7 +62,6 @@ TEST_F(PolicyTest, CheckFailsWithoutAPolicyStateAndCountsAsModified) {
   std::string ids;
   EXPECT_FALSE(CheckIfPolicyModifedAtClient(respGen_, &modified, &ids));
   EXPECT_TRUE(modified);
-  EXPECT_TRUE(log_.Contains("GenerateJsonForReq failed.Error(4)"));
 }
 
 TEST_F(PolicyTest, LocalResetRestoresTheListedFeaturesOnly) {
@@ -125,7 +122,6 @@ TEST_F(PolicyTest, FetchSendsThePolicyStateAndEndsByTheShapeOfTheAnswer) {
     EXPECT_EQ(rpClient_.sent[0].type, 10u);
     EXPECT_EQ(ParseJson(rpClient_.sent[0].json)[0]["payload"]["3"].asString(), "on");
   }
-  EXPECT_TRUE(log_.Contains("SetClientData failed"));
 }
 
 TEST_F(PolicyTest, PolicyCommandIsAppliedAndAcknowledgedWithThePolicyDetails) {
@@ -151,7 +147,6 @@ TEST_F(PolicyTest, PolicyCommandIsAppliedAndAcknowledgedWithThePolicyDetails) {
     } else {
       // Kept as a pending acknowledgement for the task performers.
       EXPECT_EQ(rpClient_.acks.size(), 1u);
-      EXPECT_TRUE(log_.Contains("SendCommandAck failed"));
       CLPendingTaskList* pending = nullptr;
       ASSERT_TRUE(GetClientPendingTasks(&pending));
       ASSERT_NE(pending, nullptr);

@@ -166,22 +166,12 @@ class SuiteEnv : public ::testing::Test {
   void AddReports(int count, const std::string& kind = "scan") {
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(ProductDb().c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db,
-                           "CREATE TABLE IF NOT EXISTS reports(id INTEGER PRIMARY KEY AUTOINCREMENT, "
-                           "time INTEGER NOT NULL, kind TEXT NOT NULL, detail TEXT NOT NULL);BEGIN",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK);
-    sqlite3_stmt* insert = nullptr;
-    ASSERT_EQ(sqlite3_prepare_v2(db, "INSERT INTO reports(time, kind, detail) VALUES(1700000000, ?, 'event')", -1,
-                                 &insert, nullptr),
-              SQLITE_OK);
-    for (int i = 0; i < count; ++i) {
-      sqlite3_bind_text(insert, 1, kind.c_str(), -1, SQLITE_TRANSIENT);
-      ASSERT_EQ(sqlite3_step(insert), SQLITE_DONE);
-      sqlite3_reset(insert);
-    }
-    sqlite3_finalize(insert);
-    ASSERT_EQ(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+    const std::string sql =
+        "CREATE TABLE IF NOT EXISTS reports(id INTEGER PRIMARY KEY AUTOINCREMENT, time INTEGER NOT NULL, "
+        "kind TEXT NOT NULL, detail TEXT NOT NULL);"
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " + std::to_string(count) + ") "
+        "INSERT INTO reports(time, kind, detail) SELECT 1700000000, '" + kind + "', 'event' FROM n";
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
     sqlite3_close(db);
   }
 
@@ -192,8 +182,6 @@ class SuiteEnv : public ::testing::Test {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
-
-  void PutStore(uint32_t id, const void* data, uint32_t size) { ASSERT_TRUE(SetClientBlobData(id, size, data)); }
 
   platform::ManualClock clock_;
   platform::ScopedClock clockScope_{&clock_};

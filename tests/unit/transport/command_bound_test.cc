@@ -50,7 +50,7 @@ TEST_P(CommandBoundTest, AnAnswerCarriesAtMostTheBoundAndTheRestFollows) {
   ASSERT_EQ(journal.size(), 2u);
   EXPECT_EQ(journal[0]["response"]["commandGuids"].size(), kBound) << "the journal says what was sent";
   EXPECT_EQ(journal[1]["response"]["commandGuids"].size(), GetParam().secondAnswer);
-  EXPECT_FALSE(log_.Contains("are refused")) << log_.All();
+  EXPECT_FALSE(log_.Contains("are refused")) << log_.Dump();
 }
 
 // Without redelivery a command goes out once; with it, the oldest commands

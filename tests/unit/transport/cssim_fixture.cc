@@ -122,30 +122,4 @@ CSConnectionInfo MakeConnectionInfo(const std::string& scheme, int port, int rel
   return info;
 }
 
-LogCapture::LogCapture() { sink_id_ = AgEvtLogAddSink(&LogCapture::Sink, this); }
-
-LogCapture::~LogCapture() { AgEvtLogRemoveSink(sink_id_); }
-
-void LogCapture::Sink(void* context, const AgEvtLogRecord* record) {
-  auto* self = static_cast<LogCapture*>(context);
-  if (record->module == nullptr || std::strcmp(record->module, "agtransport.so") != 0) return;
-  std::lock_guard lock(self->mutex_);
-  self->lines_.emplace_back(record->message != nullptr ? record->message : "");
-}
-
-bool LogCapture::Contains(const std::string& text) const {
-  std::lock_guard lock(mutex_);
-  for (const std::string& line : lines_) {
-    if (line.find(text) != std::string::npos) return true;
-  }
-  return false;
-}
-
-std::string LogCapture::All() const {
-  std::lock_guard lock(mutex_);
-  std::string all;
-  for (const std::string& line : lines_) all += line + "\n";
-  return all;
-}
-
 }  // namespace transport_test

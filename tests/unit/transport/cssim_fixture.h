@@ -1,6 +1,6 @@
 // Shared pieces of the transport tests that need only the library's C ABI: a
 // cssim child process with its admin API, connection records, response
-// holders, scratch folders and a capture of the transport's log lines.
+// holders, scratch folders and a capture of the log lines.
 #pragma once
 
 #include <agsuite/agevtlog.h>
@@ -8,12 +8,13 @@
 #include <json/value.h>
 
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "has_members.h"
 #include "tests/unit/mocks/child_process.h"
+#include "tests/unit/mocks/log_capture.h"
 #include "tests/unit/mocks/scratch_folder.h"
 
 namespace transport_test {
@@ -53,6 +54,8 @@ class Cssim {
   bool tls_ = false;
 };
 
+using json_test::HasMembers;
+
 inline constexpr char kClientGuid[] = "3f2504e04f8911d39a0c0305e82c3301";
 inline constexpr char kTenantId[] = "tenant-0042";
 
@@ -79,21 +82,7 @@ class ResponseHolder {
   IRPClient& client_;
 };
 
-// Collects the transport's log lines while it lives.
-class LogCapture {
- public:
-  LogCapture();
-  ~LogCapture();
-  LogCapture(const LogCapture&) = delete;
-  LogCapture& operator=(const LogCapture&) = delete;
-  [[nodiscard]] bool Contains(const std::string& text) const;
-  [[nodiscard]] std::string All() const;
-
- private:
-  static void Sink(void* context, const AgEvtLogRecord* record);
-  mutable std::mutex mutex_;
-  std::vector<std::string> lines_;
-  int sink_id_ = -1;
-};
+// The log lines written while it lives (the transport's among them).
+using ::LogCapture;
 
 }  // namespace transport_test

@@ -1,5 +1,6 @@
 // URLs built from the connection record, and the proxy record read from the
-// support library's layout.
+// support library's layout. Which service each operation goes to is what the
+// simulator journals in rp_client_test.cc.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -11,47 +12,30 @@
 namespace transport_test {
 namespace {
 
-using agtransport::BuildUrl;
 using agtransport::ConnectionSettings;
-using agtransport::Operation;
 
-std::string Url(const ConnectionSettings& settings, Operation operation, uint32_t kind = 2, bool relay = false) {
+// The registration URL for a record naming `server_url`, or "error: ...".
+std::string RegisterUrl(const std::string& server_url) {
+  CSConnectionInfo info = MakeConnectionInfo("", 8443);
+  std::memset(info.szServerUrl, 0, sizeof(info.szServerUrl));
+  std::strncpy(info.szServerUrl, server_url.c_str(), sizeof(info.szServerUrl) - 1);
   std::string error;
-  const std::optional<std::string> url = BuildUrl(settings, operation, kind, relay, &error);
+  const std::optional<std::string> url = agtransport::BuildUrl(ConnectionSettings::FromRecord(info),
+                                                               agtransport::Operation::kRegister, 2, false, &error);
   return url ? *url : "error: " + error;
 }
 
-ConnectionSettings Settings(const std::string& server_url) {
-  CSConnectionInfo info = MakeConnectionInfo("", 8443, 3128);
-  std::memset(info.szServerUrl, 0, sizeof(info.szServerUrl));
-  std::strncpy(info.szServerUrl, server_url.c_str(), sizeof(info.szServerUrl) - 1);
-  std::strcpy(info.szRelayAddress, "relay.lan");
-  return ConnectionSettings::FromRecord(info);
-}
-
-TEST(TransportEndpoint, EachOperationHasItsService) {
-  const ConnectionSettings settings = Settings("https://cs.example.com");
-  EXPECT_EQ(Url(settings, Operation::kRegister), "https://cs.example.com:8443/agsrv/ClientSvc/register");
-  EXPECT_EQ(Url(settings, Operation::kClientData, 2), "https://cs.example.com:8443/agsrv/ClientSvc/clientdata");
-  EXPECT_EQ(Url(settings, Operation::kClientData, 10), "https://cs.example.com:8443/agsrv/PolicySvc/clientdata");
-  EXPECT_EQ(Url(settings, Operation::kClientData, 3), "https://cs.example.com:8443/agsrv/GeneralSvc/clientdata");
-  EXPECT_EQ(Url(settings, Operation::kNotification), "https://cs.example.com:8443/agsrv/NotifySvc/notification");
-  EXPECT_EQ(Url(settings, Operation::kCommandAck), "https://cs.example.com:8443/agsrv/NotifySvc/ack");
-  EXPECT_EQ(Url(settings, Operation::kRelayConfig), "https://cs.example.com:8443/agsrv/RelaySvc/rpconfig");
-  EXPECT_EQ(Url(settings, Operation::kUnregister, 2, true), "http://relay.lan:3128/agsrv/RelaySvc/unregister");
-}
-
-TEST(TransportEndpoint, SchemeHostPortAndPathOfTheServerUrl) {
-  EXPECT_EQ(Url(Settings("cs.example.com"), Operation::kRegister), "https://cs.example.com:8443/agsrv/ClientSvc/register");
-  EXPECT_EQ(Url(Settings("HTTP://cs:80/"), Operation::kRegister), "http://cs:8443/agsrv/ClientSvc/register");
-  EXPECT_EQ(Url(Settings("https://cs/tenant/a/"), Operation::kRegister),
-            "https://cs:8443/tenant/a/agsrv/ClientSvc/register");
-  EXPECT_EQ(Url(Settings("https://[::1]:99"), Operation::kRegister), "https://[::1]:8443/agsrv/ClientSvc/register");
-}
-
-TEST(TransportEndpoint, RefusesAddressesThatWouldChangeTheRequest) {
+TEST(TransportEndpoint, SchemeHostPortAndPathOfTheServerUrlAndRefusedAddresses) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"cs.example.com", "https://cs.example.com:8443/agsrv/ClientSvc/register"},
+      {"HTTP://cs:80/", "http://cs:8443/agsrv/ClientSvc/register"},
+      {"https://cs/tenant/a/", "https://cs:8443/tenant/a/agsrv/ClientSvc/register"},
+      {"https://[::1]:99", "https://[::1]:8443/agsrv/ClientSvc/register"},
+  };
+  for (const auto& [server_url, url] : cases) EXPECT_EQ(RegisterUrl(server_url), url);
+  // Addresses that would change the request.
   for (const char* bad : {"ftp://cs", "https://user@cs", "https://cs/a b", "https://cs?x=1", "https://", "cs\r\nX: y"}) {
-    EXPECT_EQ(Url(Settings(bad), Operation::kRegister).rfind("error: ", 0), 0u) << bad;
+    EXPECT_EQ(RegisterUrl(bad).rfind("error: ", 0), 0u) << bad;
   }
 }
 

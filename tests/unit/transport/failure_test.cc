@@ -90,7 +90,7 @@ class TransportFailureTest : public ::testing::Test {
 
 TEST_F(TransportFailureTest, NobodyListeningFailsTheCall) {
   EXPECT_FALSE(RegisterAt(FreeLoopbackPort()));
-  EXPECT_TRUE(log_.Contains("Couldn't connect")) << log_.All();
+  EXPECT_TRUE(log_.Contains("Couldn't connect")) << log_.Dump();
   EXPECT_TRUE(environment_.reported().empty());
 }
 
@@ -99,7 +99,7 @@ TEST_F(TransportFailureTest, SlowServerRunsIntoTheTotalTimeout) {
   ASSERT_NO_FATAL_FAILURE(server.Start({}, false));
   server.Post("/admin/outage", R"({"mode":"slow","seconds":60,"delayMs":20000})");
   EXPECT_FALSE(RegisterAt(server.port(), 300));
-  EXPECT_TRUE(log_.Contains("Timeout was reached")) << log_.All();
+  EXPECT_TRUE(log_.Contains("Timeout was reached")) << log_.Dump();
 }
 
 TEST_F(TransportFailureTest, BrokenAnswersFailTheCall) {
@@ -116,7 +116,7 @@ TEST_F(TransportFailureTest, BrokenAnswersFailTheCall) {
     LogCapture log;
     RawServer server(answer);
     EXPECT_FALSE(RegisterAt(server.port())) << line;
-    EXPECT_TRUE(log.Contains(line)) << log.All();
+    EXPECT_TRUE(log.Contains(line)) << log.Dump();
   }
 }
 

@@ -75,7 +75,7 @@ TEST_F(TransportProxyTest, HttpsIsTunnelledThroughTheProxy) {
   ASSERT_NO_FATAL_FAILURE(proxy_.Start());
   UseProxy(proxy_.port());
   environment_.ca_bundle = ca.ca_file();
-  ASSERT_TRUE(Register("https://")) << log_.All();
+  ASSERT_TRUE(Register("https://")) << log_.Dump();
   EXPECT_TRUE(proxy_.Logged("CONNECT"));
   EXPECT_EQ(server_.Journal("register").size(), 1u);
 }
@@ -85,7 +85,7 @@ TEST_F(TransportProxyTest, PlainHttpIsForwardedWithTheCredentialsOnly) {
   ASSERT_NO_FATAL_FAILURE(proxy_.Start("agent", "s3cret"));
 
   UseProxy(proxy_.port(), "agent", "s3cret");
-  ASSERT_TRUE(Register("http://")) << log_.All();
+  ASSERT_TRUE(Register("http://")) << log_.Dump();
   EXPECT_NE(server_.Journal("register")[0]["proxyVia"].asString().find("tinyproxy"), std::string::npos);
 
   UseProxy(proxy_.port(), "agent", "wrong");
@@ -101,7 +101,7 @@ TEST_F(TransportProxyTest, RelayIsReachedWithoutTheProxy) {
   ASSERT_NO_FATAL_FAILURE(server_.Start());
   UseProxy(FreeLoopbackPort());  // a proxy that is not there
   EXPECT_FALSE(Register("http://")) << "the server is reached only through the proxy";
-  EXPECT_TRUE(Register("http://", true)) << log_.All();
+  EXPECT_TRUE(Register("http://", true)) << log_.Dump();
   EXPECT_EQ(server_.Journal("register").back()["listener"], "relay");
 }
 

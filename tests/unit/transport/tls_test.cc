@@ -39,9 +39,9 @@ TEST(TransportTlsTest, OnlyTheTrustedCertificateForTheAddressedHostIsAccepted) {
     ASSERT_EQ(client->InitCSClient(&info), 1);
     ResponseHolder holder(*client);
     const bool accepted = client->Register(R"([{"payload":{}}])", holder.slot()) == 1 && holder->bSuccess == 1;
-    EXPECT_EQ(accepted, c.accepted) << c.name << "\n" << log.All();
+    EXPECT_EQ(accepted, c.accepted) << c.name << "\n" << log.Dump();
   }
-  EXPECT_TRUE(log.Contains("SSL certificate problem")) << log.All();
+  EXPECT_TRUE(log.Contains("SSL certificate problem")) << log.Dump();
   EXPECT_EQ(server.Journal("register").size(), 2u);
 }
 

@@ -47,7 +47,7 @@ TEST_F(TransferLimitTest, ALimitSetWhileACallWaitsEndsTheCall) {
   agtransport::SetTransferLimit(milliseconds(0));
   call.join();
   EXPECT_FALSE(sent);
-  EXPECT_TRUE(log_.Contains("transfer ended by the agent's stop")) << log_.All();
+  EXPECT_TRUE(log_.Contains("transfer ended by the agent's stop")) << log_.Dump();
 }
 
 TEST_F(TransferLimitTest, AGraceEndsACallTheServerHoldsLonger) {
@@ -56,14 +56,14 @@ TEST_F(TransferLimitTest, AGraceEndsACallTheServerHoldsLonger) {
   server_.Post("/admin/outage", R"({"mode":"slow","seconds":600,"delayMs":1000})");
   agtransport::SetTransferLimit(milliseconds(200));
   EXPECT_FALSE(Register());
-  EXPECT_TRUE(log_.Contains("transfer ended by the agent's stop")) << log_.All();
+  EXPECT_TRUE(log_.Contains("transfer ended by the agent's stop")) << log_.Dump();
 }
 
 TEST_F(TransferLimitTest, LiftingTheLimitLetsCallsThroughAgain) {
   agtransport::SetTransferLimit(milliseconds(0));
   EXPECT_FALSE(Register());
   agtransport::SetTransferLimit(std::nullopt);
-  EXPECT_TRUE(Register()) << log_.All();
+  EXPECT_TRUE(Register()) << log_.Dump();
 }
 
 }  // namespace
