@@ -25,7 +25,7 @@ class ScratchFolder {
   const std::string& path() const { return path_; }
   void Write(const std::string& name, const std::string& bytes) const {
     fs::create_directories(fs::path(path_ + name).parent_path());
-    std::ofstream(path_ + name, std::ios::binary) << bytes;
+    std::ofstream(path_ + name, std::ios::binary | std::ios::trunc) << bytes;
   }
 
  private:
@@ -100,9 +100,6 @@ TEST(TenantFileTest, EachStateOfTheFileIsToldApart) {
 TEST(ServiceProcessTest, FindsTheHostServingThisRootOnly) {
   ScratchFolder proc;
   ScratchFolder root;
-  const auto process = [&](const std::string& pid, const std::string& cmdline) {
-    proc.Write(pid + "/cmdline", cmdline);
-  };
   const std::string trimmed_root = root.path().substr(0, root.path().size() - 1);
   const struct {
     const char* name;
@@ -116,10 +113,10 @@ TEST(ServiceProcessTest, FindsTheHostServingThisRootOnly) {
       {"no root", "agentsvc\0--help"s, false},
   };
   for (const auto& c : cases) {
-    std::error_code ignored;
-    fs::remove_all(proc.path() + "4242", ignored);
-    process("4242", c.cmdline);
-    proc.Write("self/cmdline", "agentsvc");  // not a pid: never looked at
+    // The file of pid 4242 is rewritten for every case; "self" is not a pid
+    // and never looked at.
+    proc.Write("4242/cmdline", c.cmdline);
+    proc.Write("self/cmdline", "agentsvc");
     EXPECT_EQ(agentctl::FindServicePid(proc.path(), root.path()), c.found ? std::optional<int>(4242) : std::nullopt)
         << c.name;
   }
