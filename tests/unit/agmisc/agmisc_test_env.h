@@ -8,7 +8,9 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "store_pool.h"
 #include "tests/unit/mocks/log_capture.h"
@@ -50,5 +52,28 @@ class OpenStore {
  private:
   CLDBHANDLE db_ = nullptr;
 };
+
+// Leases every free record (at most `max_count`) with a fresh handle and
+// returns {record id -> text}.
+inline std::map<uint64_t, std::string> Lease(uint32_t max_count = UINT32_MAX) {
+  OpenStore db;
+  CLPendingTaskList* list = nullptr;
+  EXPECT_EQ(max_count == UINT32_MAX ? CLGetPendingTasks(db.get(), &list)
+                                    : CLGetPendingTasksUpTo(db.get(), max_count, &list),
+            1);
+  std::map<uint64_t, std::string> texts;
+  for (uint32_t i = 0; list != nullptr && i < list->dwCount; ++i) {
+    const CLPendingTask& task = list->pTasks[i];
+    texts[task.qwRecordId] = std::string(reinterpret_cast<const char*>(task.pData), task.dwSize);
+  }
+  CLFreePendingTasks(list);
+  return texts;
+}
+
+inline std::vector<std::string> Texts(const std::map<uint64_t, std::string>& leased) {
+  std::vector<std::string> texts;
+  for (const auto& [id, text] : leased) texts.push_back(text);
+  return texts;
+}
 
 }  // namespace agmisc_test

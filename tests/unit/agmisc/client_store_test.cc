@@ -3,7 +3,6 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <array>
 #include <fstream>
 
@@ -17,74 +16,33 @@ using agmisc_test::OpenStore;
 
 class ClientStoreTest : public AgentRootTest {};
 
-TEST_F(ClientStoreTest, EntryRoundTripsAndShorterEntryZeroesTheRest) {
+TEST_F(ClientStoreTest, EntryRoundTripsIsReplacedDeletedAndReadOnlyIntoABufferOfItsSizeOrLarger) {
+  std::array<uint8_t, 16> digest{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+  {
+    OpenStore db;
+    ASSERT_EQ(CLSetDataByType(db.get(), 42, CL_DATA_TYPE_BLOB, 4, "abcd"), 1);
+    ASSERT_EQ(CLSetDataByType(db.get(), 42, CL_DATA_TYPE_BLOB, digest.size(), digest.data()), 1);
+    ASSERT_EQ(CLSetDataByType(db.get(), 27, CL_DATA_TYPE_BLOB, 4, "abcd"), 1);
+    ASSERT_EQ(CLDeleteDataById(db.get(), 27), 1);
+  }
+  agmisc::DropIdleStores();  // entries survive reopening
   OpenStore db;
-  const std::array<uint8_t, 16> digest{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
-  ASSERT_EQ(CLSetDataByType(db.get(), 42, CL_DATA_TYPE_BLOB, digest.size(), digest.data()), 1);
-
-  std::array<uint8_t, 16> back{};
-  ASSERT_EQ(CLGetDataByType(db.get(), 42, CL_DATA_TYPE_BLOB, back.size(), back.data()), 1);
-  EXPECT_EQ(back, digest);
-
   std::array<uint8_t, 24> larger;
   larger.fill(0xEE);
   ASSERT_EQ(CLGetDataByType(db.get(), 42, CL_DATA_TYPE_BLOB, larger.size(), larger.data()), 1);
-  EXPECT_TRUE(std::equal(digest.begin(), digest.end(), larger.begin()));
-  EXPECT_TRUE(std::all_of(larger.begin() + 16, larger.end(), [](uint8_t b) { return b == 0; }));
-}
-
-TEST_F(ClientStoreTest, EntryIsReplacedAndDeleted) {
-  OpenStore db;
-  uint32_t value = 7;
-  ASSERT_EQ(CLSetDataByType(db.get(), 27, CL_DATA_TYPE_BLOB, sizeof(value), &value), 1);
-  value = 8;
-  ASSERT_EQ(CLSetDataByType(db.get(), 27, CL_DATA_TYPE_BLOB, sizeof(value), &value), 1);
-  uint32_t back = 0;
-  ASSERT_EQ(CLGetDataByType(db.get(), 27, CL_DATA_TYPE_BLOB, sizeof(back), &back), 1);
-  EXPECT_EQ(back, 8u);
-
-  ASSERT_EQ(CLDeleteDataById(db.get(), 27), 1);
-  EXPECT_EQ(CLGetDataByType(db.get(), 27, CL_DATA_TYPE_BLOB, sizeof(back), &back), 0);
-}
-
-TEST_F(ClientStoreTest, ReadFailsForTooSmallBufferOtherTypeOrMissingEntry) {
-  OpenStore db;
-  const std::array<uint8_t, 16> digest{};
-  ASSERT_EQ(CLSetDataByType(db.get(), 42, CL_DATA_TYPE_BLOB, digest.size(), digest.data()), 1);
+  std::array<uint8_t, 24> expected{};
+  std::copy(digest.begin(), digest.end(), expected.begin());
+  EXPECT_EQ(larger, expected);  // the rest zeroed
 
   std::array<uint8_t, 8> small{};
   EXPECT_EQ(CLGetDataByType(db.get(), 42, CL_DATA_TYPE_BLOB, small.size(), small.data()), 0);
-  EXPECT_TRUE(log_.ContainsAtLevel(AG_LOG_FAILURE, "holds 16 bytes, more than the 8 asked for"));
-  std::array<uint8_t, 16> back{};
-  EXPECT_EQ(CLGetDataByType(db.get(), 42, CL_DATA_TYPE_BLOB + 1, back.size(), back.data()), 0);
-  EXPECT_EQ(CLGetDataByType(db.get(), 43, CL_DATA_TYPE_BLOB, back.size(), back.data()), 0);
-}
-
-TEST_F(ClientStoreTest, NullBufferZeroSizeAndBadHandleFailFirst) {
-  OpenStore db;
-  uint32_t value = 1;
-  EXPECT_EQ(CLSetDataByType(db.get(), 1, CL_DATA_TYPE_BLOB, sizeof(value), nullptr), 0);
-  EXPECT_EQ(CLSetDataByType(db.get(), 1, CL_DATA_TYPE_BLOB, 0, &value), 0);
-  EXPECT_EQ(CLGetDataByType(db.get(), 1, CL_DATA_TYPE_BLOB, sizeof(value), nullptr), 0);
-  EXPECT_EQ(CLGetDataByType(db.get(), 1, CL_DATA_TYPE_BLOB, 0, &value), 0);
-  EXPECT_EQ(CLSetDataByType(nullptr, 1, CL_DATA_TYPE_BLOB, sizeof(value), &value), 0);
-  EXPECT_EQ(CLCloseDatabase(nullptr), 0);
-  EXPECT_EQ(CLOpenDatabase(nullptr), 0);
-  // Nothing was stored by the rejected calls.
-  EXPECT_EQ(CLGetDataByType(db.get(), 1, CL_DATA_TYPE_BLOB, sizeof(value), &value), 0);
-}
-
-TEST_F(ClientStoreTest, EntriesSurviveReopeningAndStoreFileIsPrivate) {
-  {
-    OpenStore db;
-    const uint64_t start = 1'700'000'000;
-    ASSERT_EQ(CLSetDataByType(db.get(), 26, CL_DATA_TYPE_BLOB, sizeof(start), &start), 1);
-  }
-  agmisc::DropIdleStores();
-  OpenStore db;
-  uint64_t back = 0;
-  ASSERT_EQ(CLGetDataByType(db.get(), 26, CL_DATA_TYPE_BLOB, sizeof(back), &back), 1);
-  EXPECT_EQ(back, 1'700'000'000u);
+  EXPECT_EQ(CLGetDataByType(db.get(), 42, CL_DATA_TYPE_BLOB + 1, larger.size(), larger.data()), 0);
+  EXPECT_EQ(CLGetDataByType(db.get(), 27, CL_DATA_TYPE_BLOB, larger.size(), larger.data()), 0);
+  EXPECT_EQ(CLSetDataByType(db.get(), 1, CL_DATA_TYPE_BLOB, 4, nullptr), 0);
+  EXPECT_EQ(CLSetDataByType(db.get(), 1, CL_DATA_TYPE_BLOB, 0, "abcd"), 0);
+  EXPECT_EQ(CLGetDataByType(db.get(), 42, CL_DATA_TYPE_BLOB, 0, larger.data()), 0);
+  EXPECT_EQ(CLSetDataByType(nullptr, 1, CL_DATA_TYPE_BLOB, 4, "abcd"), 0);
+  EXPECT_EQ(CLGetDataByType(db.get(), 1, CL_DATA_TYPE_BLOB, larger.size(), larger.data()), 0);
 
   struct stat info {};
   ASSERT_EQ(::stat(StorePath().c_str(), &info), 0);
@@ -96,60 +54,45 @@ TEST_F(ClientStoreTest, EventRowIsAddedReplacedAndMissingReadsAsZero) {
   int32_t frequency = -1;
   int64_t last_sync = -1;
   EXPECT_EQ(CLGetDataByEvtID(db.get(), 114, &frequency, &last_sync), 0);
-  EXPECT_EQ(frequency, 0);
-  EXPECT_EQ(last_sync, 0);
-
+  EXPECT_EQ(std::make_pair(frequency, last_sync), std::make_pair(0, int64_t{0}));
   ASSERT_EQ(CLAddEventLastSync(db.get(), 114, 1439, 1000), 1);
   ASSERT_EQ(CLAddEventLastSync(db.get(), 114, 1439, 5000), 1);
   ASSERT_EQ(CLGetDataByEvtID(db.get(), 114, &frequency, &last_sync), 1);
-  EXPECT_EQ(frequency, 1439);
-  EXPECT_EQ(last_sync, 5000);
+  EXPECT_EQ(std::make_pair(frequency, last_sync), std::make_pair(1439, int64_t{5000}));
 }
 
-TEST_F(ClientStoreTest, FileThatIsNotADatabaseFailsCleanly) {
+TEST_F(ClientStoreTest, FileThatIsNotADatabaseFailsCleanlyAndIsKept) {
   std::filesystem::create_directories(root_ + "data");
-  {
-    std::ofstream garbage(StorePath(), std::ios::binary);
-    garbage << std::string(8192, 'x');
-  }
+  std::ofstream(StorePath(), std::ios::binary) << std::string(8192, 'x');
   CLDBHANDLE db = nullptr;
   EXPECT_EQ(CLOpenDatabase(&db), 0);
   EXPECT_EQ(db, nullptr);
   EXPECT_TRUE(log_.ContainsAtLevel(AG_LOG_FAILURE, "file is not a database"));
-  // The damaged file is left for inspection, not overwritten.
-  EXPECT_EQ(std::filesystem::file_size(StorePath()), 8192u);
+  EXPECT_EQ(std::filesystem::file_size(StorePath()), 8192u);  // left for inspection
 }
 
 // Another connection holding the write lock: a write waits for the busy
 // time-out and then fails; reads still succeed (WAL readers do not block).
-TEST_F(ClientStoreTest, WriteLockHeldElsewhereMakesWritesFailAfterBusyTimeout) {
+// One that locks the file exclusively makes the open fail.
+TEST_F(ClientStoreTest, LockHeldElsewhereMakesWritesOrTheOpenFailAfterBusyTimeout) {
   agmisc::SetStoreBusyTimeoutMs(1);
-  OpenStore db;
-  uint32_t value = 5;
-  ASSERT_EQ(CLSetDataByType(db.get(), 73, CL_DATA_TYPE_BLOB, sizeof(value), &value), 1);
-
-  sqlite3* other = nullptr;
-  ASSERT_EQ(sqlite3_open(StorePath().c_str(), &other), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE; DELETE FROM events;", nullptr, nullptr, nullptr), SQLITE_OK);
-
-  value = 6;
-  EXPECT_EQ(CLSetDataByType(db.get(), 73, CL_DATA_TYPE_BLOB, sizeof(value), &value), 0);
-  EXPECT_EQ(CLSetPendingCommand(db.get(), 14, CL_DATA_TYPE_BLOB, sizeof(value), &value), 0);
-  EXPECT_TRUE(log_.ContainsAtLevel(AG_LOG_FAILURE, "is locked by another connection"));
-  uint32_t back = 0;
-  EXPECT_EQ(CLGetDataByType(db.get(), 73, CL_DATA_TYPE_BLOB, sizeof(back), &back), 1);
-  EXPECT_EQ(back, 5u);
-
-  ASSERT_EQ(sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
-  EXPECT_EQ(CLSetDataByType(db.get(), 73, CL_DATA_TYPE_BLOB, sizeof(value), &value), 1);
-  sqlite3_close(other);
-}
-
-TEST_F(ClientStoreTest, ExclusiveLockingConnectionMakesOpenFail) {
-  agmisc::SetStoreBusyTimeoutMs(1);
-  { OpenStore create; }
+  {
+    OpenStore db;
+    ASSERT_EQ(CLSetDataByType(db.get(), 73, CL_DATA_TYPE_BLOB, 1, "5"), 1);
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(StorePath().c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE; DELETE FROM events;", nullptr, nullptr, nullptr), SQLITE_OK);
+    EXPECT_EQ(CLSetDataByType(db.get(), 73, CL_DATA_TYPE_BLOB, 1, "6"), 0);
+    EXPECT_EQ(CLSetPendingCommand(db.get(), 14, CL_DATA_TYPE_BLOB, 1, "6"), 0);
+    EXPECT_TRUE(log_.ContainsAtLevel(AG_LOG_FAILURE, "is locked by another connection"));
+    char back = 0;
+    EXPECT_EQ(CLGetDataByType(db.get(), 73, CL_DATA_TYPE_BLOB, 1, &back), 1);
+    EXPECT_EQ(back, '5');
+    ASSERT_EQ(sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+    EXPECT_EQ(CLSetDataByType(db.get(), 73, CL_DATA_TYPE_BLOB, 1, "6"), 1);
+    sqlite3_close(other);
+  }
   agmisc::DropIdleStores();
-
   sqlite3* other = nullptr;
   ASSERT_EQ(sqlite3_open(StorePath().c_str(), &other), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(other, "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE; DELETE FROM events; COMMIT;",
@@ -157,9 +100,7 @@ TEST_F(ClientStoreTest, ExclusiveLockingConnectionMakesOpenFail) {
             SQLITE_OK);
   CLDBHANDLE db = nullptr;
   EXPECT_EQ(CLOpenDatabase(&db), 0);
-  EXPECT_TRUE(log_.ContainsAtLevel(AG_LOG_FAILURE, "is locked by another connection"));
   sqlite3_close(other);
-
   EXPECT_EQ(CLOpenDatabase(&db), 1);
   EXPECT_EQ(CLCloseDatabase(db), 1);
 }
@@ -170,12 +111,10 @@ TEST_F(ClientStoreTest, FullDiskFailsTheWriteAndKeepsEarlierEntries) {
   ASSERT_TRUE(store);
   const std::vector<uint8_t> small(16, 0xAB);
   ASSERT_TRUE(store->SetEntry(42, CL_DATA_TYPE_BLOB, small.size(), small.data()));
-
   store->LimitPagesForTest(8);
   const std::vector<uint8_t> big(64 * 1024, 0xCD);
   EXPECT_FALSE(store->AddPending(14, CL_DATA_TYPE_BLOB, big.size(), big.data()));
   EXPECT_TRUE(log_.ContainsAtLevel(AG_LOG_FAILURE, "database or disk is full"));
-
   std::vector<uint8_t> back(16);
   EXPECT_EQ(store->GetEntry(42, CL_DATA_TYPE_BLOB, back.size(), back.data()), agmisc::ReadResult::kFound);
   EXPECT_EQ(back, small);

@@ -1,14 +1,15 @@
 // Pending records: durable when stored, leased to one process at a time,
 // gone when completed, handed out again when returned or when the process
 // that leased them ended - also when it was killed in the middle of storing;
-// a limited lease takes the oldest first.
+// a limited lease takes the oldest first. An entry kept together with a
+// leased record is hidden while the keeping process lives and handed out,
+// with its latest bytes, once it has ended.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <map>
-#include <optional>
 
 #include "agmisc_test_env.h"
 #include "lease_owner.h"
@@ -16,54 +17,37 @@
 namespace {
 
 using agmisc_test::AgentRootTest;
+using agmisc_test::Lease;
 using agmisc_test::OpenStore;
+using agmisc_test::Texts;
+using Strings = std::vector<std::string>;
 
-class PendingTest : public AgentRootTest {
- protected:
-  // Leases (at most `max_count` records, or all) with a fresh handle and
-  // returns {record id -> text}.
-  static std::map<uint64_t, std::string> Lease(std::optional<uint32_t> max_count = std::nullopt) {
-    OpenStore db;
-    CLPendingTaskList* list = nullptr;
-    EXPECT_EQ(max_count ? CLGetPendingTasksUpTo(db.get(), *max_count, &list) : CLGetPendingTasks(db.get(), &list), 1);
-    std::map<uint64_t, std::string> texts;
-    if (list == nullptr) return texts;
-    for (uint32_t i = 0; i < list->dwCount; ++i) {
-      const CLPendingTask& task = list->pTasks[i];
-      texts[task.qwRecordId] = std::string(reinterpret_cast<const char*>(task.pData), task.dwSize);
-    }
-    CLFreePendingTasks(list);
-    return texts;
-  }
+bool Store(uint32_t list, const std::string& text) {
+  OpenStore db;
+  return CLSetPendingCommand(db.get(), list, CL_DATA_TYPE_BLOB, text.size(), text.data()) == 1;
+}
 
-  static bool Store(uint32_t list, const std::string& text) {
-    OpenStore db;
-    return CLSetPendingCommand(db.get(), list, CL_DATA_TYPE_BLOB, text.size(), text.data()) == 1;
-  }
+bool Complete(uint64_t id) {
+  OpenStore db;
+  return CLCompletePendingTask(db.get(), id) == 1;
+}
 
-  static bool Complete(uint64_t id) {
-    OpenStore db;
-    return CLCompletePendingTask(db.get(), id) == 1;
-  }
+bool Return(uint64_t id) {
+  OpenStore db;
+  return CLReturnPendingTask(db.get(), id) == 1;
+}
 
-  static bool Return(uint64_t id) {
-    OpenStore db;
-    return CLReturnPendingTask(db.get(), id) == 1;
-  }
-
-  static std::vector<std::string> Texts(const std::map<uint64_t, std::string>& leased) {
-    std::vector<std::string> texts;
-    for (const auto& [id, text] : leased) texts.push_back(text);
-    return texts;
-  }
-};
+using PendingTest = AgentRootTest;
 
 TEST_F(PendingTest, RecordsAreHandedOutOnceInArrivalOrderWithTheirList) {
   ASSERT_TRUE(Store(14, "ack-1"));
   ASSERT_TRUE(Store(15, "note-1"));
   ASSERT_TRUE(Store(14, "ack-2"));
+  EXPECT_FALSE(Store(13, "x"));
+  EXPECT_FALSE(Store(16, "x"));
 
   OpenStore db;
+  EXPECT_EQ(CLSetPendingCommand(db.get(), 14, CL_DATA_TYPE_BLOB, 0, "x"), 0);
   CLPendingTaskList* list = nullptr;
   ASSERT_EQ(CLGetPendingTasks(db.get(), &list), 1);
   ASSERT_EQ(list->dwCount, 3u);
@@ -72,51 +56,37 @@ TEST_F(PendingTest, RecordsAreHandedOutOnceInArrivalOrderWithTheirList) {
   EXPECT_EQ(std::string(reinterpret_cast<char*>(list->pTasks[2].pData), list->pTasks[2].dwSize), "ack-2");
   EXPECT_LT(list->pTasks[0].qwRecordId, list->pTasks[1].qwRecordId);
   CLFreePendingTasks(list);
-
-  // Leased by this process: not handed out a second time.
-  EXPECT_TRUE(Lease().empty());
+  EXPECT_TRUE(Lease().empty());  // leased by this process: not handed out a second time
 }
 
-TEST_F(PendingTest, OnlyListsFourteenAndFifteenExist) {
-  EXPECT_FALSE(Store(13, "x"));
-  EXPECT_FALSE(Store(16, "x"));
-  OpenStore db;
-  EXPECT_EQ(CLSetPendingCommand(db.get(), 14, CL_DATA_TYPE_BLOB, 0, "x"), 0);
-  EXPECT_EQ(CLSetPendingCommand(db.get(), 14, CL_DATA_TYPE_BLOB, 1, nullptr), 0);
-  EXPECT_TRUE(Lease().empty());
-}
-
-TEST_F(PendingTest, CompletedRecordIsGoneForGoodReturnedRecordComesBack) {
+TEST_F(PendingTest, CompletedRecordIsGoneForGoodAndItsIdNeverReusedReturnedRecordComesBack) {
   ASSERT_TRUE(Store(14, "sent"));
   ASSERT_TRUE(Store(15, "failed"));
   const auto leased = Lease();
   ASSERT_EQ(leased.size(), 2u);
   const uint64_t sent_id = leased.begin()->first;
   const uint64_t failed_id = std::next(leased.begin())->first;
-
   EXPECT_TRUE(Complete(sent_id));
   EXPECT_TRUE(Return(failed_id));
-  EXPECT_EQ(Texts(Lease()), std::vector<std::string>{"failed"});
-
+  EXPECT_EQ(Texts(Lease()), Strings{"failed"});
   EXPECT_FALSE(Complete(sent_id));  // already gone
   EXPECT_TRUE(Complete(failed_id));
-  EXPECT_TRUE(Lease().empty());
   agmisc::DropIdleStores();
   EXPECT_TRUE(Lease().empty());
+
+  ASSERT_TRUE(Store(14, "second"));
+  const auto next = Lease();
+  ASSERT_EQ(next.size(), 1u);
+  EXPECT_GT(next.begin()->first, failed_id);
 }
 
-TEST_F(PendingTest, RecordIdsAreNeverReused) {
-  ASSERT_TRUE(Store(14, "first"));
-  const uint64_t first = Lease().begin()->first;
-  ASSERT_TRUE(Complete(first));
-  ASSERT_TRUE(Store(14, "second"));
-  const auto leased = Lease();
-  ASSERT_EQ(leased.size(), 1u);
-  EXPECT_GT(leased.begin()->first, first);
-  // A late completion of the old id leaves the new record alone.
-  EXPECT_FALSE(Complete(first));
-  EXPECT_TRUE(Return(leased.begin()->first));
-  EXPECT_EQ(Texts(Lease()), std::vector<std::string>{"second"});
+TEST_F(PendingTest, LeaseUpToTakesTheOldestFirstAndLeavesTheRestForTheNextCall) {
+  for (const std::string text : {"a", "b", "c", "d", "e"}) ASSERT_TRUE(Store(14, text));
+  const struct {
+    uint32_t max_count;
+    Strings leased;
+  } kCalls[] = {{0, {}}, {2, {"a", "b"}}, {1, {"c"}}, {9, {"d", "e"}}, {9, {}}};
+  for (const auto& call : kCalls) EXPECT_EQ(Texts(Lease(call.max_count)), call.leased) << call.max_count;
 }
 
 // A child process that leases every free record, reports how many, and holds
@@ -129,10 +99,7 @@ struct LeasingChild {
     pid = ::fork();
     if (pid == 0) {
       ::close(release[1]);  // the parent's end: its close is the release
-      CLDBHANDLE db = nullptr;
-      CLPendingTaskList* list = nullptr;
-      uint32_t count = 0;
-      if (CLOpenDatabase(&db) == 1 && CLGetPendingTasks(db, &list) == 1) count = list->dwCount;
+      uint32_t count = static_cast<uint32_t>(Lease().size());
       static_cast<void>(::write(leased[1], &count, sizeof(count)));
       char byte;
       static_cast<void>(::read(release[0], &byte, 1));
@@ -150,36 +117,26 @@ struct LeasingChild {
   uint32_t count = 0;
 };
 
-TEST_F(PendingTest, RecordLeasedByLiveProcessWaitsAndReturnsWhenItEnds) {
+TEST_F(PendingTest, RecordLeasedByLiveProcessWaitsAndReturnsWhenItEndsOrIsKilled) {
   ASSERT_TRUE(Store(14, "a"));
   ASSERT_TRUE(Store(15, "b"));
-  LeasingChild child;
-  EXPECT_EQ(child.count, 2u);
-  EXPECT_TRUE(Lease().empty());
-
-  ::close(child.release[1]);
-  child.release[1] = -1;
-  ASSERT_EQ(::waitpid(child.pid, nullptr, 0), child.pid);
-  EXPECT_EQ(Texts(Lease()), (std::vector<std::string>{"a", "b"}));
-}
-
-TEST_F(PendingTest, LeaseOfKilledButUnreapedProcessIsAbandoned) {
+  {
+    LeasingChild child;
+    EXPECT_EQ(child.count, 2u);
+    EXPECT_TRUE(Lease().empty());
+    ::close(child.release[1]);
+    child.release[1] = -1;
+    ASSERT_EQ(::waitpid(child.pid, nullptr, 0), child.pid);
+    EXPECT_EQ(Texts(Lease()), (Strings{"a", "b"}));
+  }
+  agmisc::DropIdleStores();
   ASSERT_TRUE(Store(14, "z"));
   LeasingChild child;
   ASSERT_EQ(child.count, 1u);
   ::kill(child.pid, SIGKILL);
   siginfo_t info{};
   ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(child.pid), &info, WEXITED | WNOWAIT), 0);  // now a zombie
-  EXPECT_EQ(Texts(Lease()), std::vector<std::string>{"z"});
-}
-
-TEST_F(PendingTest, LeaseUpToTakesTheOldestFirstAndLeavesTheRestForTheNextCall) {
-  for (const std::string text : {"a", "b", "c", "d", "e"}) ASSERT_TRUE(Store(14, text));
-  const struct {
-    uint32_t max_count;
-    std::vector<std::string> leased;
-  } kCalls[] = {{0, {}}, {2, {"a", "b"}}, {1, {"c"}}, {9, {"d", "e"}}, {9, {}}};
-  for (const auto& call : kCalls) EXPECT_EQ(Texts(Lease(call.max_count)), call.leased) << call.max_count;
+  EXPECT_EQ(Texts(Lease()), Strings{"z"});
 }
 
 TEST(LeaseOwnerTest, OwnTextIsAliveForeignOrDamagedTextIsNot) {
@@ -188,7 +145,6 @@ TEST(LeaseOwnerTest, OwnTextIsAliveForeignOrDamagedTextIsNot) {
   const size_t last = own.rfind('/');
   EXPECT_FALSE(agmisc::IsLeaseOwnerAlive(own.substr(0, last + 1) + "1"));  // same pid, other start time
   EXPECT_FALSE(agmisc::IsLeaseOwnerAlive("another-boot" + own.substr(own.find('/'))));
-  EXPECT_FALSE(agmisc::IsLeaseOwnerAlive(""));
   EXPECT_FALSE(agmisc::IsLeaseOwnerAlive("garbage"));
   EXPECT_FALSE(agmisc::IsLeaseOwnerAlive(own.substr(0, own.find('/')) + "/../self/1"));
 }
@@ -206,8 +162,7 @@ std::string CrashRecord(uint32_t i) {
 // returned 1; it is killed mid-loop. Every reported record must be there,
 // intact, and nothing may be there twice.
 TEST_F(PendingTest, RecordsStoredBeforeKillSurviveIntact) {
-  // Create the store first so the child only appends.
-  { OpenStore create; }
+  { OpenStore create; }  // the child only appends
   agmisc::DropIdleStores();
   int done_pipe[2];
   ASSERT_EQ(::pipe(done_pipe), 0);
@@ -216,11 +171,7 @@ TEST_F(PendingTest, RecordsStoredBeforeKillSurviveIntact) {
   if (child == 0) {
     ::close(done_pipe[0]);
     for (uint32_t i = 0;; ++i) {
-      const std::string record = CrashRecord(i);
-      CLDBHANDLE db = nullptr;
-      if (CLOpenDatabase(&db) != 1) ::_exit(2);
-      const bool stored = CLSetPendingCommand(db, 14 + i % 2, CL_DATA_TYPE_BLOB, record.size(), record.data()) == 1;
-      CLCloseDatabase(db);
+      const bool stored = Store(14 + i % 2, CrashRecord(i));
       if (stored && ::write(done_pipe[1], &i, sizeof(i)) != static_cast<ssize_t>(sizeof(i))) ::_exit(3);
     }
   }
@@ -251,6 +202,64 @@ TEST_F(PendingTest, RecordsStoredBeforeKillSurviveIntact) {
   for (const uint32_t i : confirmed) EXPECT_EQ(seen[i], 1) << "round " << i;
   // At most the one store in flight at the kill may be there unreported.
   EXPECT_LE(seen.size(), confirmed.size() + 1);
+}
+
+constexpr uint32_t kEntryId = 1007;
+
+enum class LastStep { kKept, kUpdated, kCompleted };
+
+struct KillCase {
+  const char* name;
+  LastStep last;
+  const char* handedOut;  // what the next process leases; "" for nothing
+};
+
+class LeasedPendingTest : public AgentRootTest, public ::testing::WithParamInterface<KillCase> {};
+
+TEST_P(LeasedPendingTest, NextProcessFindsTheEntryAndTheLatestRecord) {
+  { OpenStore create; }
+  agmisc::DropIdleStores();
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    OpenStore db;
+    uint64_t id = 0;
+    const bool kept = CLSetDataWithLeasedPending(db.get(), kEntryId, CL_DATA_TYPE_BLOB, 6, "guid-a", 14, 8,
+                                                 "stand-in", &id) == 1;
+    const bool hidden = Lease().empty();
+    if (GetParam().last != LastStep::kKept) static_cast<void>(CLUpdatePendingTask(db.get(), id, 4, "real"));
+    if (GetParam().last == LastStep::kCompleted) static_cast<void>(CLCompletePendingTask(db.get(), id));
+    ::_exit(kept && hidden ? 0 : 1);  // ends without returning the lease
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_EQ(status, 0) << "the keeping process must see neither failure nor its own record";
+  OpenStore db;
+  char entry[64] = {};
+  EXPECT_EQ(CLGetDataByType(db.get(), kEntryId, CL_DATA_TYPE_BLOB, sizeof(entry) - 1, entry), 1);
+  EXPECT_STREQ(entry, "guid-a");
+  const Strings texts = Texts(Lease());
+  EXPECT_EQ(texts, *GetParam().handedOut != '\0' ? Strings{GetParam().handedOut} : Strings{});
+}
+
+INSTANTIATE_TEST_SUITE_P(KilledAfter, LeasedPendingTest,
+                         ::testing::Values(KillCase{"Keeping", LastStep::kKept, "stand-in"},
+                                           KillCase{"Updating", LastStep::kUpdated, "real"},
+                                           KillCase{"Completing", LastStep::kCompleted, ""}),
+                         [](const ::testing::TestParamInfo<KillCase>& info) { return info.param.name; });
+
+TEST_F(PendingTest, ReturnedLeasedRecordIsHandedOutAndOnlyItsHolderUpdatesIt) {
+  uint64_t id = 0;
+  {
+    OpenStore db;
+    ASSERT_EQ(CLSetDataWithLeasedPending(db.get(), kEntryId, CL_DATA_TYPE_BLOB, 1, "g", 14, 1, "s", &id), 1);
+    EXPECT_EQ(CLSetDataWithLeasedPending(db.get(), kEntryId, CL_DATA_TYPE_BLOB, 1, "g", 16, 1, "s", &id), 0)
+        << "list 16 does not exist";
+    ASSERT_EQ(CLUpdatePendingTask(db.get(), id, 4, "real"), 1);
+    ASSERT_EQ(CLReturnPendingTask(db.get(), id), 1);
+    EXPECT_EQ(CLUpdatePendingTask(db.get(), id, 5, "later"), 0) << "no longer leased by this process";
+  }
+  EXPECT_EQ(Texts(Lease()), Strings{"real"});
 }
 
 }  // namespace

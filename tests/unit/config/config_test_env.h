@@ -54,12 +54,6 @@ class ConfigTestEnv {
   void WriteTenantJson(const std::string& json) const { WriteTenantBytes(EncodeTenantFile(json)); }
   void RemoveTenantFile() const { std::filesystem::remove(root_ + "clagnt.dat"); }
 
-  static void SetRegistryString(platform::RegistryHive hive, const std::u16string& key, const std::u16string& name,
-                                const std::u16string& value) {
-    platform::RegistryKey k;
-    ASSERT_EQ(k.CreateKey(hive, key), 0u);
-    ASSERT_EQ(k.WriteString(name, value), 0u);
-  }
   static void SetRegistryDword(platform::RegistryHive hive, const std::u16string& key, const std::u16string& name,
                                uint32_t value) {
     platform::RegistryKey k;
@@ -67,9 +61,11 @@ class ConfigTestEnv {
     ASSERT_EQ(k.WriteDword(name, value), 0u);
   }
   static void SetAppPath(const std::u16string& exe, const std::string& pathUtf8) {
-    SetRegistryString(platform::RegistryHive::kLocalMachine,
-                      u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\" + exe, u"Path",
-                      *platform::Utf8ToUtf16(pathUtf8));
+    platform::RegistryKey k;
+    ASSERT_EQ(k.CreateKey(platform::RegistryHive::kLocalMachine,
+                          u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\" + exe),
+              0u);
+    ASSERT_EQ(k.WriteString(u"Path", *platform::Utf8ToUtf16(pathUtf8)), 0u);
   }
 
  private:

@@ -9,6 +9,7 @@
 
 namespace {
 
+constexpr uint32_t kEvent = CSP_CMD_ID_GET_CLIENT_AV_INSTALLATION_STATUS;
 constexpr int64_t kLastSync = 1'700'000'000;
 constexpr int32_t kDayLessAMinute = 1439;
 
@@ -16,14 +17,18 @@ class SendFrequencyTest : public ::testing::Test {
  protected:
   SendFrequencyTest() : siblings_(SiblingSet{.support = &support_}), scoped_clock_(&clock_) {}
 
-  void PresetRow(uint32_t eventId, int32_t frequency, int64_t lastSync) {
-    ASSERT_TRUE(support_.CLAddEventLastSync(nullptr, eventId, frequency, lastSync));
-  }
   std::pair<int32_t, int64_t> Row(uint32_t eventId) {
     int32_t frequency = 0;
     int64_t lastSync = 0;
     support_.CLGetDataByEvtID(nullptr, eventId, &frequency, &lastSync);
     return {frequency, lastSync};
+  }
+  // EventTimeElapsed at `now` and the first-time flag it reported.
+  std::pair<bool, int32_t> ElapsedAt(int64_t now) {
+    clock_.SetNowSeconds(now);
+    int32_t firstTime = 0;
+    const bool elapsed = EventTimeElapsed(kEvent, &firstTime);
+    return {elapsed, firstTime};
   }
 
   InMemorySupportLibrary support_;
@@ -33,72 +38,37 @@ class SendFrequencyTest : public ::testing::Test {
   LogCapture log_;
 };
 
-TEST_F(SendFrequencyTest, NoRowMeansFirstTimeAndNoElapsedSend) {
-  int32_t firstTime = 0;
-  EXPECT_FALSE(EventTimeElapsed(CSP_CMD_ID_GET_CLIENT_AV_INSTALLATION_STATUS, &firstTime));
-  EXPECT_EQ(firstTime, 1);
-  EXPECT_TRUE(log_.Contains("Frequency or Last Sent time is 0."));
+TEST_F(SendFrequencyTest, NoRowOrZeroFrequencyIsTheFirstTimeThenTheSendElapsesExactlyAfterTheFrequency) {
+  EXPECT_EQ(ElapsedAt(kLastSync), std::make_pair(false, 1));
+  ASSERT_TRUE(support_.CLAddEventLastSync(nullptr, kEvent, 0, kLastSync));
+  EXPECT_EQ(ElapsedAt(kLastSync), std::make_pair(false, 1));
+  ASSERT_TRUE(support_.CLAddEventLastSync(nullptr, kEvent, kDayLessAMinute, kLastSync));
+  EXPECT_EQ(ElapsedAt(kLastSync + kDayLessAMinute * 60 - 1), std::make_pair(false, 0));
+  EXPECT_EQ(ElapsedAt(kLastSync + kDayLessAMinute * 60), std::make_pair(true, 0));
+  // A clock set back holds the send; a clock that fails reads as 0.
+  EXPECT_EQ(ElapsedAt(kLastSync - 3 * 86400), std::make_pair(false, 0));
+  EXPECT_EQ(ElapsedAt(-1), std::make_pair(false, 0));
   EXPECT_EQ(support_.OpenHandles(), 0);
-}
-
-TEST_F(SendFrequencyTest, ZeroFrequencyCountsAsFirstTime) {
-  PresetRow(CSP_CMD_ID_GET_CLIENT_AV_INSTALLATION_STATUS, 0, kLastSync);
-  int32_t firstTime = 0;
-  EXPECT_FALSE(EventTimeElapsed(CSP_CMD_ID_GET_CLIENT_AV_INSTALLATION_STATUS, &firstTime));
-  EXPECT_EQ(firstTime, 1);
-}
-
-TEST_F(SendFrequencyTest, ElapsesExactlyAfterTheFrequency) {
-  PresetRow(CSP_CMD_ID_GET_CLIENT_AV_INSTALLATION_STATUS, kDayLessAMinute, kLastSync);
-  int32_t firstTime = 0;
-  clock_.SetNowSeconds(kLastSync + kDayLessAMinute * 60 - 1);  // 1438 min 59 s
-  EXPECT_FALSE(EventTimeElapsed(CSP_CMD_ID_GET_CLIENT_AV_INSTALLATION_STATUS, &firstTime));
-  EXPECT_TRUE(log_.Contains("Last Sent Time Not Elapsed"));
-  clock_.SetNowSeconds(kLastSync + kDayLessAMinute * 60);
-  EXPECT_TRUE(EventTimeElapsed(CSP_CMD_ID_GET_CLIENT_AV_INSTALLATION_STATUS, &firstTime));
-  EXPECT_TRUE(log_.Contains("Last Sent Time Elapsed"));
-  EXPECT_EQ(firstTime, 0);
-  EXPECT_EQ(support_.OpenHandles(), 0);
-}
-
-TEST_F(SendFrequencyTest, ClockSetBackHoldsTheSendUntilItPassesTheInterval) {
-  PresetRow(CSP_CMD_ID_GET_CLIENT_AV_INSTALLATION_STATUS, kDayLessAMinute, kLastSync);
-  int32_t firstTime = 0;
-  clock_.SetNowSeconds(kLastSync - 3 * 86400);
-  EXPECT_FALSE(EventTimeElapsed(CSP_CMD_ID_GET_CLIENT_AV_INSTALLATION_STATUS, &firstTime));
-  EXPECT_EQ(firstTime, 0);
-  clock_.SetNowSeconds(-1);  // the clock reports failure: now is taken as 0
-  EXPECT_FALSE(EventTimeElapsed(CSP_CMD_ID_GET_CLIENT_AV_INSTALLATION_STATUS, &firstTime));
-  EXPECT_EQ(firstTime, 0);
 }
 
 TEST_F(SendFrequencyTest, UnopenableStoreNeverSuppressesASend) {
   support_.Fail(InMemorySupportLibrary::Op::kOpen);
-  int32_t firstTime = 0;
-  EXPECT_TRUE(EventTimeElapsed(CSP_CMD_ID_GET_CLIENT_AV_INSTALLATION_STATUS, &firstTime));
+  EXPECT_TRUE(ElapsedAt(kLastSync).first);
   EXPECT_TRUE(log_.Contains("CLOpenDatabase failed but we are sending the event here."));
-  EXPECT_FALSE(AddLastSyncTimeInDB(CSP_CMD_ID_GET_CLIENT_AV_INSTALLATION_STATUS));
-  EXPECT_EQ(Row(CSP_CMD_ID_GET_CLIENT_AV_INSTALLATION_STATUS).second, 0);
+  EXPECT_FALSE(AddLastSyncTimeInDB(kEvent));
+  EXPECT_EQ(Row(kEvent).second, 0);
 }
 
-TEST_F(SendFrequencyTest, RecordsOnlyTheInstallationStatusEvent) {
+TEST_F(SendFrequencyTest, RecordsOnlyTheInstallationStatusEventAlsoWithoutAClock) {
   EXPECT_FALSE(AddLastSyncTimeInDB(115));
-  EXPECT_TRUE(log_.Contains("Event ID not supported so returning false"));
   EXPECT_EQ(Row(115).second, 0);
-
   clock_.SetNowSeconds(kLastSync + 42);
-  EXPECT_TRUE(AddLastSyncTimeInDB(CSP_CMD_ID_GET_CLIENT_AV_INSTALLATION_STATUS));
-  EXPECT_EQ(Row(CSP_CMD_ID_GET_CLIENT_AV_INSTALLATION_STATUS), std::make_pair(kDayLessAMinute, kLastSync + 42));
-  EXPECT_FALSE(log_.Contains("CLAddEventLastSync failed"));
-  EXPECT_EQ(support_.OpenHandles(), 0);
-}
-
-TEST_F(SendFrequencyTest, RecordingWithoutAClockLogsButStillWrites) {
+  EXPECT_TRUE(AddLastSyncTimeInDB(kEvent));
+  EXPECT_EQ(Row(kEvent), std::make_pair(kDayLessAMinute, kLastSync + 42));
   clock_.SetNowSeconds(-1);
-  EXPECT_TRUE(AddLastSyncTimeInDB(CSP_CMD_ID_GET_CLIENT_AV_INSTALLATION_STATUS));
-  EXPECT_TRUE(log_.ContainsAtLevel(AG_LOG_FAILURE,
-                                   "CLAddEventLastSync failed for CSP_CMD_ID_GET_CLIENT_AV_INSTALLATION_STATUS"));
-  EXPECT_EQ(Row(CSP_CMD_ID_GET_CLIENT_AV_INSTALLATION_STATUS), std::make_pair(kDayLessAMinute, int64_t{0}));
+  EXPECT_TRUE(AddLastSyncTimeInDB(kEvent));
+  EXPECT_EQ(Row(kEvent), std::make_pair(kDayLessAMinute, int64_t{0}));
+  EXPECT_EQ(support_.OpenHandles(), 0);
 }
 
 }  // namespace

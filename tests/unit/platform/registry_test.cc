@@ -42,23 +42,6 @@ TEST(PlatformRegistry, WrittenValuesReadBackThroughAnyCaseOfThePath) {
   EXPECT_EQ(type, "REG_SZ");
 }
 
-TEST(PlatformRegistry, MissingKeysAndValuesGiveNotFound) {
-  TempFolder root(true);
-  RegistryKey key;
-  EXPECT_EQ(key.Open(RegistryHive::kLocalMachine, kAppPaths, RegistryAccess::kQuery), kErrorFileNotFound);
-  EXPECT_FALSE(key.IsOpen());
-  ASSERT_EQ(key.CreateKey(RegistryHive::kUsers, kInternetSettings), kErrorSuccess);
-  uint32_t number = 0;
-  EXPECT_EQ(key.ReadDword(u"SecureProtocols", &number), kErrorFileNotFound);
-  EXPECT_EQ(key.DeleteValue(u"SecureProtocols"), kErrorFileNotFound);
-  // A subkey is not a value.
-  ASSERT_EQ(key.CreateKey(RegistryHive::kUsers, u"S-1-5-18\\Software"), kErrorSuccess);
-  std::u16string text;
-  EXPECT_EQ(key.ReadString(u"Microsoft", &text), kErrorFileNotFound);
-  // The hives are separate trees.
-  EXPECT_EQ(key.Open(RegistryHive::kLocalMachine, kInternetSettings, RegistryAccess::kQuery), kErrorFileNotFound);
-}
-
 TEST(PlatformRegistry, SecureProtocolsCanBeReadAndDeletedWithFullAccess) {
   TempFolder root(true);
   RegistryKey setup;
@@ -105,16 +88,25 @@ TEST(PlatformRegistry, HandWrittenAndMalformedValueFiles) {
   EXPECT_EQ(key.ReadString(u"badutf8", &text), kErrorInvalidData);
 }
 
-TEST(PlatformRegistry, PathsCannotLeaveTheRegistryAndClosedKeysFail) {
+TEST(PlatformRegistry, MissingOrForbiddenKeysAndValuesFailWithTheirErrors) {
   TempFolder root(true);
   RegistryKey key;
-  EXPECT_EQ(key.CreateKey(RegistryHive::kLocalMachine, u"SOFTWARE\\..\\..\\escape"), kErrorInvalidParameter);
-  EXPECT_EQ(key.Open(RegistryHive::kLocalMachine, u"a/b", RegistryAccess::kQuery), kErrorInvalidParameter);
   std::u16string text;
   EXPECT_EQ(key.ReadString(u"Path", &text), kErrorInvalidHandle);
   EXPECT_EQ(key.WriteString(u"Path", u"x"), kErrorInvalidHandle);
-  ASSERT_EQ(key.CreateKey(RegistryHive::kLocalMachine, u"SOFTWARE"), kErrorSuccess);
+  EXPECT_EQ(key.Open(RegistryHive::kLocalMachine, kAppPaths, RegistryAccess::kQuery), kErrorFileNotFound);
+  EXPECT_FALSE(key.IsOpen());
+  EXPECT_EQ(key.CreateKey(RegistryHive::kLocalMachine, u"SOFTWARE\\..\\..\\escape"), kErrorInvalidParameter);
+  EXPECT_EQ(key.Open(RegistryHive::kLocalMachine, u"a/b", RegistryAccess::kQuery), kErrorInvalidParameter);
+  ASSERT_EQ(key.CreateKey(RegistryHive::kUsers, kInternetSettings), kErrorSuccess);
+  uint32_t number = 0;
+  EXPECT_EQ(key.ReadDword(u"SecureProtocols", &number), kErrorFileNotFound);
+  EXPECT_EQ(key.DeleteValue(u"SecureProtocols"), kErrorFileNotFound);
   EXPECT_EQ(key.WriteString(u"../x", u"x"), kErrorInvalidParameter);
+  // A subkey is not a value, and the hives are separate trees.
+  ASSERT_EQ(key.CreateKey(RegistryHive::kUsers, u"S-1-5-18\\Software"), kErrorSuccess);
+  EXPECT_EQ(key.ReadString(u"Microsoft", &text), kErrorFileNotFound);
+  EXPECT_EQ(key.Open(RegistryHive::kLocalMachine, kInternetSettings, RegistryAccess::kQuery), kErrorFileNotFound);
 }
 
 }  // namespace

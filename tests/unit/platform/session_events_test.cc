@@ -1,9 +1,15 @@
+// A wait for a logon follows utmp wherever it comes from: a login appended,
+// a file that appears later, in a folder that appears later, or one replaced
+// by rename. The wait is woken by the change itself, not by a periodic look.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utmp.h>
 
+#include <cstdio>
 #include <cstring>
 #include <future>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -12,8 +18,6 @@
 
 namespace platform {
 namespace {
-
-using platform_test::TempFolder;
 
 constexpr uint32_t kLogonOrConnect = kSessionEventLogon | kSessionEventConnect;
 
@@ -25,15 +29,15 @@ std::future<uint32_t> WaitInBackground(uint32_t mask) {
   });
 }
 
-void AppendLogin(const std::string& path, pid_t pid, int32_t session, const char* line) {
+void WriteLogin(const std::string& path, const char* line, int flags = O_APPEND, pid_t pid = getpid(),
+                int32_t session = 0) {
   utmp record{};
   record.ut_type = USER_PROCESS;
   record.ut_pid = pid;
   record.ut_session = session;
   record.ut_tv.tv_sec = 1'700'000'000;
   std::strncpy(record.ut_line, line, sizeof record.ut_line);
-  std::strncpy(record.ut_user, "tester", sizeof record.ut_user);
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | flags, 0644);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(write(fd, &record, sizeof record), static_cast<ssize_t>(sizeof record));
   close(fd);
@@ -41,28 +45,21 @@ void AppendLogin(const std::string& path, pid_t pid, int32_t session, const char
 
 class PlatformSessionEvents : public ::testing::Test {
  protected:
-  void SetUp() override { SetUtmpPath(folder_.Path() + "utmp"); }
   void TearDown() override { SetUtmpPath(""); }
-  std::string Utmp() const { return folder_.Path() + "utmp"; }
-
-  TempFolder folder_;
+  platform_test::TempFolder folder_;
 };
 
-TEST_F(PlatformSessionEvents, FlushWakesAWaiterWithFlagsZero) {
-  auto waiter = WaitInBackground(kLogonOrConnect);
-  // Whether the flush finds the waiter blocked or not yet waiting, it ends
-  // that one wait.
+TEST_F(PlatformSessionEvents, InjectedEventsAndFlushesReachTheWaiterWhoseMaskMatches) {
+  SetUtmpPath(folder_.Path() + "utmp");
+  auto flushed = WaitInBackground(kLogonOrConnect);
+  // Whether the flush finds the waiter blocked or not yet waiting, it ends that one wait.
   FlushSessionEventWaits();
-  EXPECT_EQ(waiter.get(), 0u);
-}
-
-TEST_F(PlatformSessionEvents, InjectedEventsReachTheWaiterWhoseMaskMatches) {
+  EXPECT_EQ(flushed.get(), 0u);
   auto waiter = WaitInBackground(kLogonOrConnect);
   InjectSessionEvent(kSessionEventLogon);
   EXPECT_EQ(waiter.get(), kSessionEventLogon);
 
-  // An event outside the mask does not end the wait; it is kept for a wait
-  // that asks for it.
+  // An event outside the mask does not end the wait; it is kept for a wait that asks for it.
   InjectSessionEvent(0x01);
   auto connect_waiter = WaitInBackground(kLogonOrConnect);
   InjectSessionEvent(kSessionEventConnect);
@@ -73,35 +70,55 @@ TEST_F(PlatformSessionEvents, InjectedEventsReachTheWaiterWhoseMaskMatches) {
   EXPECT_FALSE(WaitForSessionEvent(kLogonOrConnect, nullptr));
 }
 
-TEST_F(PlatformSessionEvents, NewLoginInUtmpIsALogonEvent) {
-  AppendLogin(Utmp(), getpid(), 7, "pts/1");
-  SetUtmpPath(Utmp());  // the login above is already known
-  auto waiter = WaitInBackground(kLogonOrConnect);
-  AppendLogin(Utmp(), getpid(), 8, "pts/2");
+TEST_F(PlatformSessionEvents, FirstActiveSessionSkipsDeadLoginsAndIsMinusOneWithoutAny) {
+  const std::string utmp = folder_.Path() + "utmp";
+  SetUtmpPath(utmp);
+  EXPECT_EQ(FirstActiveSession(), -1);  // no utmp file
+  WriteLogin(utmp, "pts/4", O_APPEND, 0x3FFFFFF0, 3);  // a pid that cannot be alive
+  EXPECT_EQ(FirstActiveSession(), -1);
+  WriteLogin(utmp, "pts/5");
+  EXPECT_EQ(FirstActiveSession(), getpid());  // no session id: the login process
+  WriteLogin(utmp, "pts/6", O_APPEND, getpid(), 42);
+  EXPECT_EQ(FirstActiveSession(), getpid());  // the first live one wins
+}
+
+struct UtmpChange {
+  const char* name;
+  const char* utmp;    // relative to the test's folder
+  bool exists_before;  // a utmp with a login is there when the wait starts
+  void (*change)(const std::string& folder, const std::string& utmp);
+};
+
+const UtmpChange kChanges[] = {
+    {"LoginAppended", "utmp", true, [](const std::string&, const std::string& utmp) { WriteLogin(utmp, "pts/2"); }},
+    {"FileAppears", "utmp", false, [](const std::string&, const std::string& utmp) { WriteLogin(utmp, "pts/2"); }},
+    {"FolderAndFileAppear", "run/sub/utmp", false,
+     [](const std::string& folder, const std::string& utmp) {
+       ASSERT_EQ(mkdir((folder + "run").c_str(), 0755), 0);
+       ASSERT_EQ(mkdir((folder + "run/sub").c_str(), 0755), 0);
+       WriteLogin(utmp, "pts/2");
+     }},
+    {"FileReplacedByRename", "utmp", true,
+     [](const std::string& folder, const std::string& utmp) {
+       WriteLogin(folder + "utmp.new", "pts/2", O_TRUNC);
+       ASSERT_EQ(std::rename((folder + "utmp.new").c_str(), utmp.c_str()), 0);
+     }},
+};
+
+class UtmpWatch : public PlatformSessionEvents, public ::testing::WithParamInterface<UtmpChange> {};
+
+TEST_P(UtmpWatch, ALoginAfterTheChangeIsALogonEvent) {
+  const UtmpChange& change = GetParam();
+  const std::string utmp = folder_.Path() + change.utmp;
+  if (change.exists_before) WriteLogin(utmp, "pts/1");
+  SetUtmpPath(utmp);  // a login already there is known
+  auto waiter = WaitInBackground(kSessionEventLogon);
+  change.change(folder_.Path(), utmp);
   EXPECT_EQ(waiter.get(), kSessionEventLogon);
 }
 
-TEST_F(PlatformSessionEvents, LoginsWithoutAWatcherAreSeenByTheNextWait) {
-  // No utmp file at first: the wait falls back to injected events and flushes,
-  // and still notices the file once it appears.
-  auto waiter = WaitInBackground(kSessionEventLogon);
-  FlushSessionEventWaits();
-  EXPECT_EQ(waiter.get(), 0u);
-  AppendLogin(Utmp(), getpid(), 9, "pts/3");
-  uint32_t flags = 0;
-  ASSERT_TRUE(WaitForSessionEvent(kSessionEventLogon, &flags));
-  EXPECT_EQ(flags, kSessionEventLogon);
-}
-
-TEST_F(PlatformSessionEvents, FirstActiveSessionSkipsDeadLoginsAndIsMinusOneWithoutAny) {
-  EXPECT_EQ(FirstActiveSession(), -1);  // no utmp file
-  AppendLogin(Utmp(), 0x3FFFFFF0, 3, "pts/4");  // a pid that cannot be alive
-  EXPECT_EQ(FirstActiveSession(), -1);
-  AppendLogin(Utmp(), getpid(), 0, "pts/5");
-  EXPECT_EQ(FirstActiveSession(), getpid());  // no session id: the login process
-  AppendLogin(Utmp(), getpid(), 42, "pts/6");
-  EXPECT_EQ(FirstActiveSession(), getpid());  // the first live one wins
-}
+INSTANTIATE_TEST_SUITE_P(Changes, UtmpWatch, ::testing::ValuesIn(kChanges),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace platform

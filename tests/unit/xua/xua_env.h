@@ -46,17 +46,20 @@ class MachineRootScope {
   test_support::ScratchFolder folder_{"xua-machine-"};
 };
 
+// A JSON text as a value; null when it does not parse.
+inline Json::Value ParseJson(const std::string& text) {
+  Json::Value value;
+  std::string errors;
+  std::unique_ptr<Json::CharReader> reader(Json::CharReaderBuilder().newCharReader());
+  return reader->parse(text.data(), text.data() + text.size(), &value, &errors) ? value : Json::Value();
+}
+
 // The calls the stand-in journalled, oldest first.
 inline std::vector<Json::Value> JournalledCalls(const std::string& folder) {
   std::vector<Json::Value> calls;
   std::ifstream journal(folder + "uaint-calls.jsonl");
-  std::string line;
-  Json::CharReaderBuilder builder;
-  while (std::getline(journal, line)) {
-    Json::Value call;
-    std::string errors;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    if (reader->parse(line.data(), line.data() + line.size(), &call, &errors)) calls.push_back(call);
+  for (std::string line; std::getline(journal, line);) {
+    if (Json::Value call = ParseJson(line); !call.isNull()) calls.push_back(call);
   }
   return calls;
 }

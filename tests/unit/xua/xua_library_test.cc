@@ -28,10 +28,8 @@ class XuaLibraryTest : public ::testing::Test {
 
 TEST_F(XuaLibraryTest, WithoutTheUnifiedAgentNothingIsLoadedAndMessagesFail) {
   EXPECT_FALSE(IsXUAInstalled());
-  EXPECT_TRUE(env_.log.ContainsAtLevel(AG_LOG_FAILURE, "IsRegKeyValuePresent Failed"));
   char udi[100] = {};
   EXPECT_FALSE(GetUDIFromXUA(udi, sizeof udi));
-  EXPECT_TRUE(env_.log.ContainsFrom("SubscribeForXUACommn", "LoadDllFromQuoltAgentDir Failed"));
   EXPECT_TRUE(env_.log.ContainsFrom("GetUDIFromXUA", "SubscribeForXUACommn failed"));
   EXPECT_TRUE(NothingLoaded());
 }
@@ -42,9 +40,7 @@ TEST_F(XuaLibraryTest, SubscriptionWithTheAgentsPassphraseAndItsEnd) {
   char folder[260] = {};
   ASSERT_TRUE(GetQuoltAgentPath(folder, sizeof folder));
   EXPECT_EQ(std::string(folder), env_.machine.UnifiedAgentFolder());
-
   ASSERT_TRUE(SubscribeForXUACommn());
-  EXPECT_TRUE(env_.log.Contains("Subscribed for communication with XUA Successfully."));
   ASSERT_TRUE(UnsubcribeCommnWithXUA());
   EXPECT_TRUE(NothingLoaded());
 
@@ -69,10 +65,8 @@ TEST_F(XuaLibraryTest, PathValueWithoutTrailingSeparatorGluesTheNameOnAndFailsTo
   std::string folder = env_.machine.UnifiedAgentFolder();
   folder.pop_back();
   ASSERT_EQ(key.WriteString(u"Path", *platform::Utf8ToUtf16(folder)), 0u);
-
   EXPECT_FALSE(SubscribeForXUACommn());
   EXPECT_TRUE(env_.log.Contains("DLL Path: (" + folder + "uaint.dll)."));
-  EXPECT_TRUE(env_.log.ContainsAtLevel(AG_LOG_FAILURE, "LoadLibraryEx Failed with error (126)."));
   EXPECT_TRUE(env_.Calls().empty());
 }
 
@@ -109,20 +103,9 @@ INSTANTIATE_TEST_SUITE_P(
                 "GetProcAddress Failed for RegisterNotificationCallback Error code:(127)"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(XuaLibraryTest, WrongPassphraseIsRecordedAsRefusedByTheUnifiedAgent) {
-  InstallUnifiedAgent();
-  env_.Configure("passphrase=not-the-agents-passphrase");
-  EXPECT_FALSE(SubscribeForXUACommn());
-  const auto calls = env_.Calls();
-  ASSERT_EQ(calls.size(), 1u);
-  EXPECT_EQ(calls[0]["passphrase"].asString(), "refused");
-  EXPECT_EQ(calls[0]["status"].asInt(), 5);
-}
-
 TEST_F(XuaLibraryTest, NotificationsFromTheUnifiedAgentReachTheCallback) {
   InstallUnifiedAgent();
   ASSERT_TRUE(NotifyToXUAForUpgradation());
-  EXPECT_TRUE(env_.log.ContainsFrom("CallbackForNotification", "Start"));
   EXPECT_TRUE(env_.log.ContainsFrom("CallbackForNotification", "End"));
   EXPECT_THAT(env_.Names(), ElementsAre("SubscribeV2", "RegisterNotificationCallback", "ProcessCommand",
                                         "callback", "FreeResponse"));
@@ -143,19 +126,13 @@ class ThrowingSupport : public InMemorySupportLibrary {
 
 TEST_F(XuaLibraryTest, ExceptionsStayInsideAndNameTheRoutine) {
   InstallUnifiedAgent();
-  struct Case {
-    bool standard;
-    const char* line;
-  };
-  for (const Case& c : {Case{true, "STD::exception found in SendDataToXUA."},
-                        Case{false, "Global::exception found in SendDataToXUA."}}) {
-    ThrowingSupport support(c.standard);
-    SiblingSet set;
-    set.support = &support;
-    ScopedSiblings scope(set);
+  for (const bool standard : {true, false}) {
+    ThrowingSupport support(standard);
+    ScopedSiblings scope(SiblingSet{.support = &support});
     EXPECT_FALSE(SendDataToXUA());
-    EXPECT_TRUE(env_.log.ContainsAtLevel(AG_LOG_FAILURE, c.line)) << c.line;
   }
+  EXPECT_TRUE(env_.log.ContainsAtLevel(AG_LOG_FAILURE, "STD::exception found in SendDataToXUA."));
+  EXPECT_TRUE(env_.log.ContainsAtLevel(AG_LOG_FAILURE, "Global::exception found in SendDataToXUA."));
   EXPECT_TRUE(env_.Calls().empty());
 }
 
