@@ -29,32 +29,48 @@ class CommandProcessingTest : public ::testing::Test {
   HeartbeatEnv env_;
 };
 
-TEST_F(CommandProcessingTest, RepeatedGuidIsDroppedWithStatus4AndTheGuidStays) {
-  env_.StoreLastGuid(7, "guid-a");
+// One command against a stored GUID (of command `storedId`, 0: none) and a
+// registration status: its status, whether it ran, and the GUID kept for it.
+struct ProcessCase {
+  const char* name;
+  uint32_t regStatus;
+  uint32_t storedId;
+  const char* text;
+  const char* guid;
+  uint32_t status;
+  bool runs;
+  const char* guidAfter;
+};
+
+class CommandGateTest : public CommandProcessingTest, public ::testing::WithParamInterface<ProcessCase> {};
+
+TEST_P(CommandGateTest, RepeatsAndCommandsForRegisteredClientsAreNotCarriedOut) {
+  const ProcessCase& c = GetParam();
+  env_.support.SetRegStatusValue(c.regStatus, false);
+  if (c.storedId != 0) env_.StoreLastGuid(c.storedId, "guid-a");
+  const uint32_t id = static_cast<uint32_t>(std::atoi(c.text));
   uint32_t status = 99;
-  EXPECT_TRUE(Process("7", "guid-a", &status));
-  EXPECT_EQ(status, kCmdUnprocessed);
-  EXPECT_TRUE(env_.Processed().empty());
-  EXPECT_EQ(env_.LastGuid(7), "guid-a");
-  EXPECT_TRUE(env_.log.Contains("Duplicate command identified for command id 7."));
+  EXPECT_TRUE(Process(c.text, c.guid, &status));
+  EXPECT_EQ(status, c.status);
+  EXPECT_EQ(env_.Processed(), c.runs ? std::vector<uint32_t>{id} : std::vector<uint32_t>{});
+  EXPECT_EQ(env_.LastGuid(id), c.guidAfter);
   EXPECT_EQ(env_.parser.live.load(), 0);
 }
 
-TEST_F(CommandProcessingTest, SameGuidUnderAnotherIdIsProcessedAndStoredPerId) {
-  env_.StoreLastGuid(7, "guid-a");
-  uint32_t status = 99;
-  EXPECT_TRUE(Process("8", "guid-a", &status));
-  EXPECT_EQ(status, kCmdProcessed);
-  EXPECT_EQ(env_.Processed(), std::vector<uint32_t>{8});
-  EXPECT_EQ(env_.LastGuid(8), "guid-a");
-}
-
-TEST_F(CommandProcessingTest, Command116IsNeverARepeat) {
-  env_.StoreLastGuid(116, "guid-sp");
-  uint32_t status = 99;
-  EXPECT_TRUE(Process("116", "guid-sp", &status));
-  EXPECT_EQ(status, kCmdProcessed);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CommandGateTest,
+    ::testing::Values(ProcessCase{"RepeatedGuidIsDropped", 3, 7, "7", "guid-a", kCmdUnprocessed, false, "guid-a"},
+                      ProcessCase{"SameGuidUnderAnotherId", 3, 7, "8", "guid-a", kCmdProcessed, true, "guid-a"},
+                      ProcessCase{"Command116IsNeverARepeat", 3, 116, "116", "guid-a", kCmdProcessed, true, "guid-a"},
+                      // No stored agent version: the repeat goes on to the download.
+                      ProcessCase{"RepeatedUpgrade", 3, 120, "120", "guid-a", kCmdProcessed, true, "guid-a"},
+                      ProcessCase{"EmptyGuidStoresNothing", 3, 0, "9", "", kCmdProcessed, true, ""},
+                      ProcessCase{"Unregistered116", 0, 0, "116", "g", kCmdUnprocessed, false, ""},
+                      ProcessCase{"Unregistered117", 0, 0, "117", "g", kCmdUnprocessed, false, ""},
+                      ProcessCase{"Unregistered120", 0, 0, "120", "g", kCmdUnprocessed, false, ""},
+                      ProcessCase{"Unregistered143", 0, 0, "143", "g", kCmdUnprocessed, false, ""},
+                      ProcessCase{"UnregisteredRunsOthers", 0, 0, "5", "g", kCmdProcessed, true, "g"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CommandProcessingTest, FailedCommand12IsRetriedUntilItsCountWraps) {
   env_.StoreLastGuid(12, "guid-12");
@@ -73,39 +89,6 @@ TEST_F(CommandProcessingTest, FailedCommand12IsRetriedUntilItsCountWraps) {
   uint32_t status = 99;
   EXPECT_TRUE(Process("12", "guid-12", &status));
   EXPECT_EQ(status, kCmdUnprocessed);
-}
-
-TEST_F(CommandProcessingTest, RepeatedUpgradeIsProcessedUnlessMinorUpgradeAndSameVersion) {
-  env_.StoreLastGuid(120, "guid-up");
-  uint32_t status = 99;
-  // No stored agent version: the repeat goes on to the download.
-  EXPECT_TRUE(Process("120", "guid-up", &status));
-  EXPECT_EQ(status, kCmdProcessed);
-  EXPECT_TRUE(env_.log.Contains("Failed to find the CA version."));
-  EXPECT_TRUE(env_.log.Contains("Go for downloading Upgrade."));
-}
-
-TEST_F(CommandProcessingTest, CommandsForRegisteredClientsWaitForRegistration) {
-  env_.support.SetRegStatusValue(0, false);
-  for (const char* text : {"116", "117", "120", "143"}) {
-    uint32_t status = 99;
-    EXPECT_TRUE(Process(text, "g", &status)) << text;
-    EXPECT_EQ(status, kCmdUnprocessed) << text;
-  }
-  EXPECT_TRUE(env_.Processed().empty()) << "no response is created";
-  EXPECT_FALSE(env_.support.HasBlob(DB_ID_LAST_COMMAND_GUID_BASE + 117));
-  uint32_t status = 99;
-  EXPECT_TRUE(Process("5", "g", &status));
-  EXPECT_EQ(status, kCmdProcessed);
-}
-
-TEST_F(CommandProcessingTest, EmptyGuidSkipsTheRepeatCheckAndStoresNothing) {
-  uint32_t status = 99;
-  EXPECT_TRUE(Process("9", "", &status));
-  EXPECT_TRUE(Process("9", "", &status));
-  EXPECT_EQ(status, kCmdProcessed);
-  EXPECT_EQ(env_.Processed().size(), 2u);
-  EXPECT_FALSE(env_.support.HasBlob(DB_ID_LAST_COMMAND_GUID_BASE + 9));
 }
 
 TEST_F(CommandProcessingTest, AcknowledgementPayloadIsAHeapCopyForTheCaller) {

@@ -32,41 +32,33 @@ class CommandSkippingTest : public ::testing::Test {
   HeartbeatEnv env_;
 };
 
-TEST_F(CommandSkippingTest, OnlyTheLastOfRepeatedCommandsIsCarriedOut) {
-  EXPECT_EQ(Mark({"12", "12", "12"}), (std::vector<bool>{true, true, false}));
-  EXPECT_EQ(AckedGuids(), (std::vector<std::string>{"g0", "g1"}));
+TEST_F(CommandSkippingTest, SkipsRepeatsCancelledPairsAndOvertakenUpgrades) {
+  const struct {
+    std::vector<std::string> texts;
+    std::vector<bool> skip;
+    std::vector<std::string> acked;  // the GUIDs acknowledged as skipped
+  } cases[] = {
+      {{"12", "12", "12"}, {true, true, false}, {"g0", "g1"}},  // only the last of repeats runs
+      {{"55", "55"}, {false, false}, {}},                       // exempt from the repeat rule
+      {{"2", "9", "6"}, {true, false, true}, {"g0", "g2"}},     // a command followed by its cancelling one
+      {{"6", "2"}, {false, false}, {}},                         // the cancelling one first
+      {{"117", "120"}, {false, true}, {"g1"}},
+      {{"120", "116"}, {false, true}, {"g1"}},
+      {{"116", "117", "120"}, {true, false, true}, {"g2", "g0"}},
+      {{"bad", "bad", ""}, {false, false, false}, {}},  // unparsable: in no rule
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.texts));
+    const size_t before = env_.Acks().size();
+    EXPECT_EQ(Mark(c.texts), c.skip);
+    const std::vector<std::string> guids = AckedGuids();
+    EXPECT_EQ(std::vector<std::string>(guids.begin() + before, guids.end()), c.acked);
+  }
   const std::vector<SentAck> acks = env_.Acks();
   EXPECT_EQ(acks[0].id, 12u);
   EXPECT_EQ(acks[0].retry, 0);
   EXPECT_EQ(acks[1].leading, 0x01) << "low byte of the entry's leading value";
   EXPECT_EQ(env_.parser.live.load(), 0);
-}
-
-TEST_F(CommandSkippingTest, RepeatExemptCommandsAreAllCarriedOut) {
-  EXPECT_EQ(Mark({"55", "55"}), (std::vector<bool>{false, false}));
-  EXPECT_TRUE(env_.Acks().empty());
-}
-
-TEST_F(CommandSkippingTest, CommandFollowedByItsCancellingCommandSkipsBoth) {
-  EXPECT_EQ(Mark({"2", "9", "6"}), (std::vector<bool>{true, false, true}));
-  EXPECT_EQ(AckedGuids(), (std::vector<std::string>{"g0", "g2"}));
-}
-
-TEST_F(CommandSkippingTest, CancellingCommandBeforeItsPartnerSkipsNothing) {
-  EXPECT_EQ(Mark({"6", "2"}), (std::vector<bool>{false, false}));
-  EXPECT_TRUE(env_.Acks().empty());
-}
-
-TEST_F(CommandSkippingTest, UpgradeCommandsOvertakenByOthers) {
-  EXPECT_EQ(Mark({"117", "120"}), (std::vector<bool>{false, true}));
-  EXPECT_EQ(Mark({"120", "116"}), (std::vector<bool>{false, true}));
-  EXPECT_EQ(Mark({"116", "117", "120"}), (std::vector<bool>{true, false, true}));
-}
-
-TEST_F(CommandSkippingTest, UnparsableCommandTakesPartInNoRule) {
-  EXPECT_EQ(Mark({"bad", "bad", ""}), (std::vector<bool>{false, false, false}));
-  EXPECT_TRUE(env_.Acks().empty());
-  EXPECT_TRUE(env_.log.Contains("Invalid Command."));
 }
 
 TEST_F(CommandSkippingTest, SkipAcknowledgementThatCannotBeSentIsKeptInList14) {

@@ -28,14 +28,10 @@ using ::testing::Invoke;
 using ::testing::Return;
 using ::testing::SetArgPointee;
 
-const char* kTenant = R"({"tenantId":"T-1","locale":"en-US","csUrl":"cs.example.test","csAppNm":"app",
-  "csSrvCl":"cl","csSrvRp":"rp","csSrvNe":"ne","csSrvPo":"po","csSrvGn":"gn","csPrtNo":443,
-  "clientDefaultHeartBeatInterval":60})";
-
 class HeartbeatThreadTest : public ::testing::Test {
  protected:
   HeartbeatThreadTest() : clockScope_(&clock_) {
-    env_.WriteTenantJson(kTenant);
+    env_.WriteTenantJson();
     ON_CALL(env_.rpClient, SetClientData(_, _, _, _))
         .WillByDefault(Invoke([this](const ClientDataRecord*, uint32_t dataId, ServerResponse** out, uint8_t) {
           *out = nullptr;

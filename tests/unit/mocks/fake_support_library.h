@@ -24,14 +24,7 @@
 
 class InMemorySupportLibrary : public ISupportLibrary {
  public:
-  enum class Op {
-    kOpen,
-    kGet,
-    kSet,
-    kSetPending,
-    kGetGuid,
-    kGetUdi,
-  };
+  enum class Op { kOpen, kGet, kSet, kSetPending, kGetGuid, kGetUdi };
 
   struct PendingRecord {
     uint64_t id;
@@ -49,7 +42,6 @@ class InMemorySupportLibrary : public ISupportLibrary {
       failing_.erase(op);
     }
   }
-
   // Stores of this one id fail; other ids are stored.
   void FailSetOf(uint32_t id) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -58,8 +50,7 @@ class InMemorySupportLibrary : public ISupportLibrary {
 
   void PutBlob(uint32_t id, const void* data, size_t size) {
     std::lock_guard<std::mutex> lock(mutex_);
-    const auto* p = static_cast<const uint8_t*>(data);
-    store_[id] = std::vector<uint8_t>(p, p + size);
+    store_[id] = Bytes(data, size);
   }
   template <typename T>
   void PutValue(uint32_t id, const T& value) {
@@ -82,10 +73,7 @@ class InMemorySupportLibrary : public ISupportLibrary {
   bool HasBlob(uint32_t id) const { return Blob(id).has_value(); }
 
   // Every pending record still stored (leased or not), oldest first.
-  std::vector<PendingRecord> Pending() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return pending_;
-  }
+  std::vector<PendingRecord> Pending() const { return ReadValue(pending_); }
   std::vector<PendingRecord> PendingInList(uint32_t list) const {
     std::vector<PendingRecord> out;
     for (const auto& r : Pending()) {
@@ -94,15 +82,12 @@ class InMemorySupportLibrary : public ISupportLibrary {
     return out;
   }
   size_t LeasedCount() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    size_t n = 0;
-    for (const auto& r : pending_) n += r.leased ? 1 : 0;
-    return n;
+    const auto pending = Pending();
+    return std::count_if(pending.begin(), pending.end(), [](const PendingRecord& r) { return r.leased; });
   }
   uint64_t AddPending(uint32_t list, const std::vector<uint8_t>& data) {
     std::lock_guard<std::mutex> lock(mutex_);
-    pending_.push_back({next_record_id_, list, data, false});
-    return next_record_id_++;
+    return AddPendingLocked(list, data, false);
   }
 
   // The numbered entries and pending records as a SIGKILL at this moment
@@ -123,42 +108,25 @@ class InMemorySupportLibrary : public ISupportLibrary {
     pending_ = image.pending;
   }
 
-  void SetGuid(const std::string& guid) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    guid_ = guid;
+  void SetGuid(const std::string& guid) { Write(guid_, guid); }
+  std::string Guid() const { return ReadValue(guid_); }
+  void SetUdi(const std::string& udi) { Write(udi_, udi); }
+  void SetRootDir(const std::u16string& dir) { Write(root_dir_, dir); }
+  void SetConnectionStatus(uint32_t state) { Write(connection_status_, state); }
+  void SetRegStatusValue(uint32_t status, bool relay) { Write(reg_status_[relay ? 1 : 0], status); }
+  uint32_t RegStatusValue(bool relay) const { return ReadValue(reg_status_[relay ? 1 : 0]); }
+  uint64_t LastConnectedTime() const { return ReadValue(last_connected_); }
+  int OpenHandles() const { return ReadValue(open_handles_); }
+  std::optional<AgProxySettings> Proxy() const { return ReadValue(proxy_); }
+  void SetPtpEnabled(uint8_t v) { Write(ptp_enabled_, v); }
+  void SetWebServerInstalled(uint8_t v) { Write(web_server_installed_, v); }
+  void SetAvDownloadUrlSrc(uint32_t v) { Write(av_download_url_src_, v); }
+  void SetReducedHb(uint32_t max_count, uint32_t value) {
+    Write(reduced_hb_max_count_, max_count);
+    Write(reduced_hb_value_, value);
   }
-  std::string Guid() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return guid_;
-  }
-  void SetUdi(const std::string& udi) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    udi_ = udi;
-  }
-  void SetRootDir(const std::u16string& dir) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    root_dir_ = dir;
-  }
-  void SetConnectionStatus(uint32_t state) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    connection_status_ = state;
-  }
-  void SetRegStatusValue(uint32_t status, bool relay) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    reg_status_[relay ? 1 : 0] = status;
-  }
-  uint32_t RegStatusValue(bool relay) const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return reg_status_[relay ? 1 : 0];
-  }
-  uint64_t LastConnectedTime() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return last_connected_;
-  }
-  int OpenHandles() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return open_handles_;
-  }
+  uint32_t UpgradeType() const { return ReadValue(upgrade_type_); }
+  uint32_t AutoUpgrade() const { return ReadValue(auto_upgrade_); }
 
   // --- client data store ----------------------------------------------------
   uint8_t CLOpenDatabase(CLDBHANDLE* phDb) override {
@@ -185,8 +153,7 @@ class InMemorySupportLibrary : public ISupportLibrary {
   uint8_t CLSetDataByType(CLDBHANDLE, uint32_t id, uint32_t, uint32_t size, const void* buffer) override {
     std::lock_guard<std::mutex> lock(mutex_);
     if (failing_.count(Op::kSet) || failing_ids_.count(id)) return 0;
-    const auto* p = static_cast<const uint8_t*>(buffer);
-    store_[id] = p ? std::vector<uint8_t>(p, p + size) : std::vector<uint8_t>();
+    store_[id] = Bytes(buffer, size);
     return 1;
   }
   uint8_t CLDeleteDataById(CLDBHANDLE, uint32_t id) override {
@@ -197,8 +164,7 @@ class InMemorySupportLibrary : public ISupportLibrary {
   uint8_t CLSetPendingCommand(CLDBHANDLE, uint32_t list, uint32_t, uint32_t size, const void* record) override {
     std::lock_guard<std::mutex> lock(mutex_);
     if (failing_.count(Op::kSetPending) || record == nullptr) return 0;
-    const auto* p = static_cast<const uint8_t*>(record);
-    pending_.push_back({next_record_id_++, list, std::vector<uint8_t>(p, p + size), false});
+    AddPendingLocked(list, Bytes(record, size), false);
     return 1;
   }
   uint8_t CLGetPendingTasksUpTo(CLDBHANDLE, uint32_t maxCount, CLPendingTaskList** ppList) override {
@@ -231,46 +197,33 @@ class InMemorySupportLibrary : public ISupportLibrary {
   }
   uint8_t CLCompletePendingTask(CLDBHANDLE, uint64_t recordId) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (auto it = pending_.begin(); it != pending_.end(); ++it) {
-      if (it->id == recordId) {
-        pending_.erase(it);
-        return 1;
-      }
-    }
-    return 0;
+    auto it = std::find_if(pending_.begin(), pending_.end(), [&](const auto& r) { return r.id == recordId; });
+    if (it == pending_.end()) return 0;
+    pending_.erase(it);
+    return 1;
   }
   uint8_t CLReturnPendingTask(CLDBHANDLE, uint64_t recordId) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (auto& r : pending_) {
-      if (r.id == recordId) {
-        r.leased = false;
-        return 1;
-      }
-    }
-    return 0;
+    PendingRecord* r = FindPending(recordId);
+    if (r == nullptr) return 0;
+    r->leased = false;
+    return 1;
   }
   uint8_t CLSetDataWithLeasedPending(CLDBHANDLE, uint32_t id, uint32_t, uint32_t size, const void* buffer,
                                      uint32_t list, uint32_t recordSize, const void* record,
                                      uint64_t* pRecordId) override {
     std::lock_guard<std::mutex> lock(mutex_);
     if (failing_.count(Op::kSet) || failing_ids_.count(id) || buffer == nullptr || record == nullptr) return 0;
-    const auto* p = static_cast<const uint8_t*>(buffer);
-    store_[id] = std::vector<uint8_t>(p, p + size);
-    const auto* r = static_cast<const uint8_t*>(record);
-    pending_.push_back({next_record_id_, list, std::vector<uint8_t>(r, r + recordSize), true});
-    *pRecordId = next_record_id_++;
+    store_[id] = Bytes(buffer, size);
+    *pRecordId = AddPendingLocked(list, Bytes(record, recordSize), true);
     return 1;
   }
   uint8_t CLUpdatePendingTask(CLDBHANDLE, uint64_t recordId, uint32_t size, const void* record) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (auto& r : pending_) {
-      if (r.id == recordId && r.leased) {
-        const auto* p = static_cast<const uint8_t*>(record);
-        r.data.assign(p, p + size);
-        return 1;
-      }
-    }
-    return 0;
+    PendingRecord* r = FindPending(recordId);
+    if (r == nullptr || !r->leased) return 0;
+    r->data = Bytes(record, size);
+    return 1;
   }
   uint8_t CLGetDataByEvtID(CLDBHANDLE, uint32_t eventId, int32_t* pFrequency, int64_t* pLastSync) override {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -287,35 +240,18 @@ class InMemorySupportLibrary : public ISupportLibrary {
   }
 
   // --- identities -------------------------------------------------------------
-  uint8_t GetClientGUID(char* buffer, uint32_t size) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (failing_.count(Op::kGetGuid)) return 0;
-    return CopyText(guid_, buffer, size);
-  }
-  uint8_t SetClientGUID(const char* guid) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    guid_ = guid ? guid : "";
-    return 1;
-  }
-  uint8_t GetClientGUIDText(char* buffer, uint32_t size) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return CopyText(guid_, buffer, size);
-  }
-  uint8_t GetClientUDI(char* buffer, uint32_t size) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (failing_.count(Op::kGetUdi)) return 0;
-    return CopyText(udi_, buffer, size);
-  }
-  uint8_t SetClientUDI(const char* udi) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    udi_ = udi ? udi : "";
-    return 1;
-  }
+  uint8_t GetClientGUID(char* buffer, uint32_t size) override { return CopyText(guid_, Op::kGetGuid, buffer, size); }
+  uint8_t SetClientGUID(const char* guid) override { return Write(guid_, std::string(guid ? guid : "")); }
+  uint8_t GetClientGUIDText(char* buffer, uint32_t size) override { return CopyText(guid_, {}, buffer, size); }
+  uint8_t GetClientUDI(char* buffer, uint32_t size) override { return CopyText(udi_, Op::kGetUdi, buffer, size); }
+  uint8_t SetClientUDI(const char* udi) override { return Write(udi_, std::string(udi ? udi : "")); }
   uint8_t EncryptTenantId(const char* tenantId, char* buffer, uint32_t size) override {
     if (tenantId == nullptr) return 0;
-    return CopyText(std::string("enc:") + tenantId, buffer, size);
+    return CopyText(std::string("enc:") + tenantId, {}, buffer, size);
   }
-  uint8_t GetProductIDForXUA(char* buffer, uint32_t size) override { return CopyText("PRODUCT-ID", buffer, size); }
+  uint8_t GetProductIDForXUA(char* buffer, uint32_t size) override {
+    return CopyText(std::string("PRODUCT-ID"), {}, buffer, size);
+  }
 
   // --- folders ------------------------------------------------------------------
   uint8_t GetClientAgentRootDir(char16_t* buffer, uint32_t sizeUnits) override { return CopyDir(u"", buffer, sizeUnits); }
@@ -328,14 +264,7 @@ class InMemorySupportLibrary : public ISupportLibrary {
   uint8_t GetModulePathW(char16_t* buffer, uint32_t sizeUnits) override { return CopyDir(u"", buffer, sizeUnits); }
 
   uint8_t WriteProxySettings(const AgProxySettings* settings) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (settings == nullptr) return 0;
-    proxy_ = *settings;
-    return 1;
-  }
-  std::optional<AgProxySettings> Proxy() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return proxy_;
+    return settings != nullptr && Write(proxy_, std::optional<AgProxySettings>(*settings));
   }
 
   // --- INI-held records -------------------------------------------------------
@@ -354,10 +283,9 @@ class InMemorySupportLibrary : public ISupportLibrary {
     std::lock_guard<std::mutex> lock(mutex_);
     if (section == nullptr || record == nullptr) return 0;
     if (size == AG_UPGRADE_DATA_WHOLE) size = AG_UPGRADE_DATA_SIZE;
-    const auto* p = static_cast<const uint8_t*>(record);
     auto& slot = ini_[section];
     if (slot.size() < size) slot.resize(size);
-    std::memcpy(slot.data(), p, size);
+    std::memcpy(slot.data(), record, size);
     return 1;
   }
   uint8_t GetUpgrdCmdInfoFromINI(uint32_t which, AgUpgradeCmdRecord* record) override {
@@ -395,35 +323,34 @@ class InMemorySupportLibrary : public ISupportLibrary {
   uint8_t GetgetURLReducedClientHBValue(uint32_t* value) override { return Read(reduced_hb_value_, value); }
   uint8_t GetAVDownloadUrlSrc(uint32_t* value) override { return Read(av_download_url_src_, value); }
   uint8_t GetOrSetAssetTagName(char* buffer, uint32_t size, uint8_t* flag, uint32_t mode) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (mode == 2) {
-      asset_tag_changed_ = 0;
-      return 1;
-    }
-    if (flag) *flag = asset_tag_changed_;
-    return CopyText(asset_tag_, buffer, size);
+    if (mode == 2) return Write(asset_tag_changed_, uint8_t{0});
+    if (flag) *flag = ReadValue(asset_tag_changed_);
+    return CopyText(asset_tag_, {}, buffer, size);
   }
-
-  // Presettable settings (guarded by mutex_ through Read/Write).
-  void SetPtpEnabled(uint8_t v) { Write(ptp_enabled_, v); }
-  void SetWebServerInstalled(uint8_t v) { Write(web_server_installed_, v); }
-  void SetAvDownloadUrlSrc(uint32_t v) { Write(av_download_url_src_, v); }
-  void SetReducedHb(uint32_t max_count, uint32_t value) {
-    Write(reduced_hb_max_count_, max_count);
-    Write(reduced_hb_value_, value);
-  }
-  uint32_t UpgradeType() const { return ReadValue(upgrade_type_); }
-  uint32_t AutoUpgrade() const { return ReadValue(auto_upgrade_); }
 
  private:
-  static uint8_t CopyText(const std::string& text, char* buffer, uint32_t size) {
-    if (buffer == nullptr || size == 0 || text.size() >= size) return 0;
+  static std::vector<uint8_t> Bytes(const void* data, size_t size) {
+    const auto* p = static_cast<const uint8_t*>(data);
+    return p ? std::vector<uint8_t>(p, p + size) : std::vector<uint8_t>();
+  }
+  // Callers hold mutex_.
+  uint64_t AddPendingLocked(uint32_t list, std::vector<uint8_t> data, bool leased) {
+    pending_.push_back({next_record_id_, list, std::move(data), leased});
+    return next_record_id_++;
+  }
+  PendingRecord* FindPending(uint64_t recordId) {
+    auto it = std::find_if(pending_.begin(), pending_.end(), [&](const auto& r) { return r.id == recordId; });
+    return it == pending_.end() ? nullptr : &*it;
+  }
+  // Copies `text` (read under mutex_) unless `failure` is switched on.
+  uint8_t CopyText(const std::string& text, std::optional<Op> failure, char* buffer, uint32_t size) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if ((failure && failing_.count(*failure)) || buffer == nullptr || size == 0 || text.size() >= size) return 0;
     std::memcpy(buffer, text.c_str(), text.size() + 1);
     return 1;
   }
-  uint8_t CopyDir(const std::u16string& leaf, char16_t* buffer, uint32_t sizeUnits) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    std::u16string dir = root_dir_ + leaf;
+  uint8_t CopyDir(const std::u16string& leaf, char16_t* buffer, uint32_t sizeUnits) const {
+    const std::u16string dir = ReadValue(root_dir_) + leaf;
     if (buffer == nullptr || dir.size() >= sizeUnits) return 0;
     std::copy(dir.begin(), dir.end(), buffer);
     buffer[dir.size()] = 0;
@@ -431,9 +358,8 @@ class InMemorySupportLibrary : public ISupportLibrary {
   }
   template <typename T>
   uint8_t Read(const T& field, T* out) const {
-    std::lock_guard<std::mutex> lock(mutex_);
     if (out == nullptr) return 0;
-    *out = field;
+    *out = ReadValue(field);
     return 1;
   }
   template <typename T>
@@ -444,7 +370,7 @@ class InMemorySupportLibrary : public ISupportLibrary {
   template <typename T>
   uint8_t Write(T& field, T value) {
     std::lock_guard<std::mutex> lock(mutex_);
-    field = value;
+    field = std::move(value);
     return 1;
   }
 

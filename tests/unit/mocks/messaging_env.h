@@ -22,6 +22,11 @@
 #include "tests/unit/mocks/scratch_folder.h"
 #include "tests/unit/mocks/sibling_mocks.h"
 
+// A tenant file naming every server part, with a heartbeat every 60 minutes.
+inline constexpr const char* kFullTenantJson = R"({"tenantId":"T-1","locale":"en-US","csUrl":"cs.example.test",
+  "csAppNm":"app","csSrvCl":"cl","csSrvRp":"rp","csSrvNe":"ne","csSrvPo":"po","csSrvGn":"gn","csPrtNo":443,
+  "clientDefaultHeartBeatInterval":60})";
+
 struct RecordedRequest {
   uint32_t id;
   uint32_t category;
@@ -86,7 +91,7 @@ class MessagingEnv {
     message_ = json;
   }
 
-  void WriteTenantJson(const std::string& json) const {
+  void WriteTenantJson(const std::string& json = kFullTenantJson) const {
     std::ofstream(root_ + "clagnt.dat", std::ios::binary | std::ios::trunc) << EncodeTenantFile(json);
   }
 

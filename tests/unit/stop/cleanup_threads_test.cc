@@ -22,17 +22,13 @@ namespace {
 using ::testing::_;
 using ::testing::Invoke;
 
-constexpr const char* kFullTenant = R"({"tenantId":"T-1","locale":"en-US","csUrl":"cs.example.test",
-  "csAppNm":"app","csSrvCl":"cl","csSrvRp":"rp","csSrvNe":"ne","csSrvPo":"po","csSrvGn":"gn","csPrtNo":443,
-  "clientDefaultHeartBeatInterval":60})";
-
 class CleanUpThreadsTest : public ::testing::Test {
  protected:
   // Hands out the test's own RP client objects, round after round; `onInit`
   // runs whenever one is initialised.
   template <typename OnInit>
   void HandOutClients(OnInit onInit) {
-    env.WriteTenantJson(kFullTenant);
+    env.WriteTenantJson();
     for (auto& client : clients_) {
       ON_CALL(client, InitCSClient(_)).WillByDefault(Invoke([onInit, self = &client](const CSConnectionInfo*) {
         onInit(self);

@@ -56,10 +56,6 @@ INSTANTIATE_TEST_SUITE_P(Counters, ReducedHeartbeatCounterTest,
                                            // Left above a lowered maximum by an earlier run.
                                            CounterCase{5, 3, 1}, CounterCase{3, 2, 1}));
 
-const char* kTenant = R"({"tenantId":"T-1","locale":"en-US","csUrl":"cs.example.test","csAppNm":"app",
-  "csSrvCl":"cl","csSrvRp":"rp","csSrvNe":"ne","csSrvPo":"po","csSrvGn":"gn","csPrtNo":443,
-  "clientDefaultHeartBeatInterval":60})";
-
 // Event 33 sends on the shared object while the heartbeat thread replaces it
 // after a reactivation. Run under the thread sanitizer this also checks that
 // the slot is never read and written unsynchronised.
@@ -67,7 +63,7 @@ TEST(SharedRpClientTest, EventThirtyThreeNeverSendsWithAReplacedObject) {
   HeartbeatEnv env;
   GateClock clock;
   platform::ScopedClock clockScope(&clock);
-  env.WriteTenantJson(kTenant);
+  env.WriteTenantJson();
   RpResetPassiveNotificationRegistry();
   ::testing::NiceMock<MockRpClient> rebuilt;
   std::atomic<bool> firstFreed{false};

@@ -25,8 +25,7 @@ class PoolTest : public ::testing::Test {
     using ::testing::Return;
     using ::testing::SetArgPointee;
     RpResetPassiveNotificationRegistry();
-    env.WriteTenantJson(R"({"tenantId":"T","locale":"en","csUrl":"u","csAppNm":"a","csSrvCl":"c","csSrvRp":"r",
-      "csSrvNe":"n","csSrvPo":"p","csSrvGn":"g","csPrtNo":443})");
+    env.WriteTenantJson();
     ON_CALL(env.transport, CreateCSClientObject(_, _)).WillByDefault(DoAll(SetArgPointee<0>(&csClient), Return(1)));
     ON_CALL(env.transport, CreateRPClientObject(_, _, _, _))
         .WillByDefault(DoAll(SetArgPointee<1>(&env.rpClient), Return(1)));

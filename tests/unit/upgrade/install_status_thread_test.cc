@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -35,8 +36,7 @@ class InstallStatusThreadTest : public ::testing::Test {
  protected:
   InstallStatusThreadTest() {
     RpResetPassiveNotificationRegistry();
-    env.WriteTenantJson(R"({"tenantId":"T","locale":"en","csUrl":"u","csAppNm":"a","csSrvCl":"c","csSrvRp":"r",
-      "csSrvNe":"n","csSrvPo":"p","csSrvGn":"g","csPrtNo":443})");
+    env.WriteTenantJson();
     // The performers wait for their RP client object until the test ends, so
     // the tasks the thread queues stay in the queue for the test to read.
     ON_CALL(env.transport, CreateCSClientObject(::testing::_, ::testing::_))
@@ -76,10 +76,6 @@ class InstallStatusThreadTest : public ::testing::Test {
   // An outside process holding the event, as the installer does.
   static std::unique_ptr<platform::NamedEvent> Hold(const char* name) {
     return platform::NamedEvent::CreateOrOpen(name, true, false, nullptr);
-  }
-  void WriteBuildResult(const std::u16string& value) {
-    ASSERT_TRUE(platform::WritePrivateProfileStringW(u"INSTALL", u"RESULT", value.c_str(),
-                                                     env.Path("agbldn.ini").c_str()));
   }
 
   UpgradeTestEnv env;
@@ -151,7 +147,7 @@ class InstallStatusThreadBuildResult : public InstallStatusThreadTest,
 
 TEST_P(InstallStatusThreadBuildResult, OnlyResult506NotifiesTheProductAfterQueueingTheStatus) {
   const BuildResultCase& c = GetParam();
-  WriteBuildResult(c.result);
+  ASSERT_TRUE(platform::WritePrivateProfileStringW(u"INSTALL", u"RESULT", c.result, env.Path("agbldn.ini").c_str()));
   auto installer = Hold(kInstallStatus);
   ASSERT_TRUE(installer->Set());
   Start();
@@ -159,24 +155,16 @@ TEST_P(InstallStatusThreadBuildResult, OnlyResult506NotifiesTheProductAfterQueue
   Stop();
 
   EXPECT_EQ(Queued(), (std::vector<TaskEntry>{{8, 114}}));
-  const auto requests = env.Requests();
-  if (!c.notifiesProduct) {
-    EXPECT_TRUE(requests.empty());
-    return;
-  }
-  ASSERT_EQ(requests.size(), 2u);
-  EXPECT_EQ(requests[0].id, 18u);
-  EXPECT_EQ(requests[1].id, 37u);
-  EXPECT_EQ(requests[1].payload, "{\"rsts\":0}\n");
+  std::vector<uint32_t> ids;
+  for (const auto& r : env.Requests()) ids.push_back(r.id);
+  EXPECT_EQ(ids, (c.notifiesProduct ? std::vector<uint32_t>{18, 37} : std::vector<uint32_t>{}));
+  if (!c.notifiesProduct || ids.size() != 2) return;
+  EXPECT_EQ(env.Requests()[1].payload, "{\"rsts\":0}\n");
   // The status task is queued before the product hears of the build.
   const auto records = env.log.Records();
-  size_t queued = records.size();
-  size_t notified = records.size();
-  for (size_t i = 0; i < records.size(); ++i) {
-    if (queued == records.size() && records[i].routine == "AddTaskInQ" && records[i].message == "End") queued = i;
-    if (notified == records.size() && records[i].routine == "NotifyDataChangeToAV") notified = i;
-  }
-  EXPECT_LT(queued, notified);
+  const auto first = [&](auto match) { return std::find_if(records.begin(), records.end(), match) - records.begin(); };
+  EXPECT_LT(first([](const auto& r) { return r.routine == "AddTaskInQ" && r.message == "End"; }),
+            first([](const auto& r) { return r.routine == "NotifyDataChangeToAV"; }));
 }
 
 INSTANTIATE_TEST_SUITE_P(Results, InstallStatusThreadBuildResult,

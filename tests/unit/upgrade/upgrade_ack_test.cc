@@ -4,9 +4,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <mutex>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "core/casupp/pending_records.h"
@@ -21,16 +21,21 @@ using ::testing::Invoke;
 constexpr const char* kCmdGuid = "5f0c2a1e-upgrade-command";
 
 struct SentAck {
-  uint32_t cmdId = 0;
+  uint32_t cmdId;
   std::string guid;
-  uint32_t status = 0;
+  uint32_t status;
   std::string payload;
 };
 
 class UpgradeAckTest : public ::testing::Test {
  protected:
+  // A left-over record `recordId` with the installer's `result` in `resultFile` (null: none).
+  void Leave(uint32_t recordId, const char* resultFile = "UPResult.ini", const char* result = "0") {
+    if (recordId != 0) env.PutCmdRecord(recordId, kCmdGuid);
+    if (resultFile != nullptr) env.WriteInstallResult(resultFile, result);
+  }
   // Every acknowledgement handed to the RP client, answered by `reply`
-  // (null: the exchange failed; otherwise the response handed back).
+  // (null: no response; `exchanged` false: the exchange failed).
   void AnswerWith(ServerResponse* reply, bool exchanged = true) {
     ON_CALL(env.rpClient, SendCommandAck(_, _))
         .WillByDefault(Invoke([this, reply, exchanged](const CmdAck* ack, ServerResponse** response) {
@@ -53,131 +58,80 @@ class UpgradeAckTest : public ::testing::Test {
   std::vector<SentAck> sent_;
 };
 
-struct AckKindCase {
+// How the server answers the acknowledgement; without a response it is taken to have it.
+enum Reply { kNoReply, kAccepted, kRefused, kUnreachable };
+
+// One upgrade that ran, and one outcome of its acknowledgement's exchange.
+struct AckCase {
   const char* name;
   uint32_t taskType;
   uint32_t upgradeType;  // as stored by the upgraded agent's start-up
-  uint32_t expectedCmdId;
-  const char* resultFile;
   uint32_t recordId;
+  const char* resultFile;
+  const char* installResult;
+  Reply reply;
+  uint32_t cmdId;
+  uint32_t status;
+  bool kept;  // the record stays and the pending list carries the acknowledgement
 };
 
-class UpgradeAckKind : public UpgradeAckTest, public ::testing::WithParamInterface<AckKindCase> {};
+class UpgradeAckKind : public UpgradeAckTest, public ::testing::WithParamInterface<AckCase> {};
 
-TEST_P(UpgradeAckKind, AcknowledgesTheCommandOfTheUpgradeThatRan) {
-  const AckKindCase& c = GetParam();
+// Whatever happened, once the server has the acknowledgement or the pending
+// list carries it, a later event of the upgrade tool sends nothing more.
+TEST_P(UpgradeAckKind, AcknowledgesTheUpgradeThatRanOnceAndKeepsWhatTheServerHasNot) {
+  const AckCase& c = GetParam();
   env.support.SetClientUpgradeType(c.upgradeType);
-  env.PutCmdRecord(c.recordId, kCmdGuid);
-  env.WriteInstallResult(c.resultFile, "0");
-  AnswerWith(nullptr);
+  Leave(c.recordId, c.resultFile, c.installResult);
+  TestServerResponse response(c.reply == kAccepted);
+  AnswerWith(c.reply == kAccepted || c.reply == kRefused ? &response.response : nullptr,
+             c.reply != kUnreachable);
 
   EXPECT_TRUE(SendUpgradeCmdAck(c.taskType, &env.rpClient));
-
   ASSERT_EQ(Sent().size(), 1u) << env.log.Dump();
-  EXPECT_EQ(Sent()[0].cmdId, c.expectedCmdId);
+  EXPECT_EQ(Sent()[0].cmdId, c.cmdId);
   EXPECT_EQ(Sent()[0].guid, kCmdGuid);
-  EXPECT_EQ(Sent()[0].status, kCmdAckDone);
-  EXPECT_FALSE(env.support.HasBlob(c.recordId));
+  EXPECT_EQ(Sent()[0].status, c.status);
+  // The installer's text travels as is; only the exact text "0" is success.
+  EXPECT_EQ(Sent()[0].payload, std::string(R"({"app":1,"dt":1700000000,"dt1":"spisdt1","ecd":")") + c.installResult +
+                                   R"(","hr":"spishr1"})" + "\n");
+  EXPECT_EQ(env.support.HasBlob(c.recordId), c.kept);
+  const auto pending = env.support.PendingInList(14);
+  ASSERT_EQ(pending.size(), c.kept ? 1u : 0u);
+  if (c.kept) {
+    const auto stored = ParsePendingCommandAck(pending[0].data.data(), pending[0].data.size());
+    ASSERT_TRUE(stored.has_value());
+    EXPECT_EQ(std::make_tuple(stored->cmdId, stored->guid, stored->status),
+              std::make_tuple(c.cmdId, std::string(kCmdGuid), c.status));
+  }
+  if (c.reply == kRefused) {
+    EXPECT_EQ(env.log.LevelOf("Upgrade command acknowledgement refused by the server"), AG_LOG_FAILURE);
+  }
+  EXPECT_FALSE(IsUpgradeCmdAckOutstanding(c.taskType));
+
+  EXPECT_FALSE(SendUpgradeCmdAck(c.taskType, &env.rpClient));
+  EXPECT_EQ(Sent().size(), 1u) << env.log.Dump();
+  EXPECT_EQ(env.support.PendingInList(14).size(), pending.size());
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, UpgradeAckKind,
-    ::testing::Values(AckKindCase{"MajorUpgradeAcknowledges117", 120, 2, 117, "UPResult.ini", 52},
-                      AckKindCase{"MinorUpgradeAcknowledges120", 120, 1, 120, "UPResult.ini", 52},
-                      AckKindCase{"UnknownUpgradeTypeCountsAsMajor", 120, 0, 117, "UPResult.ini", 52},
-                      AckKindCase{"SpUpgradeAcknowledges116", 116, 1, 116, "SPResult.ini", 51}),
+    ::testing::Values(
+        AckCase{"MajorUpgradeAcknowledges117", 120, 2, 52, "UPResult.ini", "0", kNoReply, 117, kCmdAckDone, false},
+        AckCase{"MinorUpgradeAcknowledges120", 120, 1, 52, "UPResult.ini", "0", kAccepted, 120, kCmdAckDone, false},
+        AckCase{"UnknownTypeCountsAsMajor", 120, 0, 52, "UPResult.ini", "0", kNoReply, 117, kCmdAckDone, false},
+        AckCase{"SpUpgradeAcknowledges116", 116, 1, 51, "SPResult.ini", "0", kNoReply, 116, kCmdAckDone, false},
+        AckCase{"DoubleZeroIsAFailure", 120, 2, 52, "UPResult.ini", "00", kNoReply, 117, kCmdAckFailed, false},
+        AckCase{"InstallerError", 120, 2, 52, "UPResult.ini", "1603", kNoReply, 117, kCmdAckFailed, false},
+        AckCase{"ServerUnreachable", 120, 2, 52, "UPResult.ini", "0", kUnreachable, 117, kCmdAckDone, true},
+        AckCase{"ServerRefuses", 120, 2, 52, "UPResult.ini", "0", kRefused, 117, kCmdAckDone, true}),
     [](const auto& info) { return std::string(info.param.name); });
-
-struct ResultCase {
-  const char* name;
-  const char* installResult;
-  uint32_t expectedStatus;
-};
-
-class UpgradeAckResult : public UpgradeAckTest, public ::testing::WithParamInterface<ResultCase> {};
-
-TEST_P(UpgradeAckResult, OnlyTheExactTextZeroIsSuccessAndTheTextTravelsAsIs) {
-  const ResultCase& c = GetParam();
-  env.PutCmdRecord(52, kCmdGuid);
-  env.WriteInstallResult("UPResult.ini", c.installResult);
-  AnswerWith(nullptr);
-
-  EXPECT_TRUE(SendUpgradeCmdAck(120, &env.rpClient));
-
-  ASSERT_EQ(Sent().size(), 1u);
-  EXPECT_EQ(Sent()[0].status, c.expectedStatus);
-  EXPECT_EQ(Sent()[0].payload, std::string(R"({"app":1,"dt":1700000000,"dt1":"spisdt1","ecd":")") + c.installResult +
-                                   R"(","hr":"spishr1"})" + "\n");
-}
-
-INSTANTIATE_TEST_SUITE_P(Results, UpgradeAckResult,
-                         ::testing::Values(ResultCase{"Zero", "0", kCmdAckDone},
-                                           ResultCase{"DoubleZero", "00", kCmdAckFailed},
-                                           ResultCase{"InstallerError", "1603", kCmdAckFailed}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-// The three outcomes of the exchange. Whatever happened, once the server has
-// the acknowledgement or the pending list carries it, a later UP event sends
-// nothing more.
-struct OutcomeCase {
-  const char* name;
-  bool exchanged;
-  bool serverAccepts;
-  bool recordKept;
-  size_t pendingAcks;
-};
-
-class UpgradeAckOutcome : public UpgradeAckTest, public ::testing::WithParamInterface<OutcomeCase> {};
-
-TEST_P(UpgradeAckOutcome, LeavesTheRightStateAndALaterEventSendsNothing) {
-  const OutcomeCase& c = GetParam();
-  TestServerResponse reply(c.serverAccepts);
-  env.PutCmdRecord(52, kCmdGuid);
-  env.WriteInstallResult("UPResult.ini", "0");
-  AnswerWith(c.exchanged ? &reply.response : nullptr, c.exchanged);
-
-  EXPECT_TRUE(SendUpgradeCmdAck(120, &env.rpClient));
-  EXPECT_EQ(env.support.HasBlob(52), c.recordKept);
-  const auto pending = env.support.PendingInList(14);
-  ASSERT_EQ(pending.size(), c.pendingAcks);
-  if (c.pendingAcks == 1) {
-    const auto stored = ParsePendingCommandAck(pending[0].data.data(), pending[0].data.size());
-    ASSERT_TRUE(stored.has_value());
-    EXPECT_EQ(stored->cmdId, 117u);
-    EXPECT_EQ(stored->guid, kCmdGuid);
-    EXPECT_EQ(stored->status, kCmdAckDone);
-  }
-  EXPECT_FALSE(IsUpgradeCmdAckOutstanding(120));
-
-  // The upgrade tool's event comes again (or the agent restarts).
-  EXPECT_FALSE(SendUpgradeCmdAck(120, &env.rpClient));
-  EXPECT_EQ(Sent().size(), 1u) << env.log.Dump();
-  EXPECT_EQ(env.support.PendingInList(14).size(), c.pendingAcks);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Outcomes, UpgradeAckOutcome,
-    ::testing::Values(OutcomeCase{"ServerConfirms", true, true, false, 0},
-                      OutcomeCase{"ServerUnreachable", false, false, true, 1},
-                      OutcomeCase{"ServerRefuses", true, false, true, 1}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(UpgradeAckTest, RefusalIsReportedAsAFailure) {
-  TestServerResponse refusal(false);
-  env.PutCmdRecord(52, kCmdGuid);
-  env.WriteInstallResult("UPResult.ini", "0");
-  AnswerWith(&refusal.response);
-  EXPECT_TRUE(SendUpgradeCmdAck(120, &env.rpClient));
-  EXPECT_EQ(env.log.LevelOf("Upgrade command acknowledgement refused by the server"), AG_LOG_FAILURE);
-}
 
 TEST_F(UpgradeAckTest, AcknowledgementThatCouldNotBeStoredIsSentAgainByTheNextEvent) {
-  env.PutCmdRecord(52, kCmdGuid);
-  env.WriteInstallResult("UPResult.ini", "0");
+  Leave(52);
   env.support.Fail(InMemorySupportLibrary::Op::kSetPending);
   AnswerWith(nullptr, false);
   EXPECT_TRUE(SendUpgradeCmdAck(120, &env.rpClient));
-  EXPECT_TRUE(env.log.Contains("SetClientPendingCommands failed"));
   EXPECT_TRUE(IsUpgradeCmdAckOutstanding(120));
 
   env.support.Fail(InMemorySupportLibrary::Op::kSetPending, false);
@@ -187,30 +141,25 @@ TEST_F(UpgradeAckTest, AcknowledgementThatCouldNotBeStoredIsSentAgainByTheNextEv
   EXPECT_FALSE(env.support.HasBlob(52));
 }
 
-TEST_F(UpgradeAckTest, MissingResultFileSendsNothingAndKeepsTheRecord) {
-  env.PutCmdRecord(52, kCmdGuid);
+TEST_F(UpgradeAckTest, MissingResultFileOrRecordSendsNothingAndKeepsTheRecord) {
+  Leave(52, nullptr);
   AnswerWith(nullptr);
   EXPECT_FALSE(SendUpgradeCmdAck(120, &env.rpClient));
-  EXPECT_TRUE(Sent().empty());
   EXPECT_TRUE(env.support.HasBlob(52));
-  EXPECT_TRUE(env.log.Contains("GetPrivateProfileStringW failed errorcode(2)."));
-}
 
-TEST_F(UpgradeAckTest, MissingRecordIsReadTwiceASecondApartAndSendsNothing) {
-  env.WriteInstallResult("UPResult.ini", "0");
-  AnswerWith(nullptr);
+  // The record is read twice, a second apart.
+  env.support.CLDeleteDataById(nullptr, 52);
+  Leave(0);
   const int64_t before = env.clock.NowMilliseconds();
   EXPECT_FALSE(SendUpgradeCmdAck(120, &env.rpClient));
   EXPECT_EQ(env.clock.NowMilliseconds() - before, 1000);
-  EXPECT_EQ(env.log.Count("GetClientBlobData failed for reading id(52)."), 2u);
   EXPECT_TRUE(Sent().empty());
 }
 
 // Two performers holding a task 120 each (two sets of the UP event on either
 // side of the thread's reset): one acknowledgement.
 TEST_F(UpgradeAckTest, TwoPerformersRacingSendOneAcknowledgement) {
-  env.PutCmdRecord(52, kCmdGuid);
-  env.WriteInstallResult("UPResult.ini", "0");
+  Leave(52);
   AnswerWith(nullptr);
   std::thread first([&] { SendUpgradeCmdAck(120, &env.rpClient); });
   std::thread second([&] { SendUpgradeCmdAck(120, &env.rpClient); });
