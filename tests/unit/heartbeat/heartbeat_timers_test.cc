@@ -49,10 +49,9 @@ TEST(HeartbeatTimers, RegistrationRemainderIsCarriedAcrossHeartbeats) {
   // Expired registration restarts from its full interval.
   EXPECT_EQ(Iterate(&timers), 1u);
   EXPECT_EQ(timers.waitCSRegistration, 4u);
-}
 
-TEST(HeartbeatTimers, TimersEndingTogetherBothExpire) {
-  HeartbeatTimers timers = MakeTimers(3);
+  // Timers ending together both expire.
+  timers = MakeTimers(3);
   Iterate(&timers);
   EXPECT_EQ(Iterate(&timers), 3u);
   EXPECT_TRUE(timers.timeoutCSHeartbeat);
@@ -114,11 +113,7 @@ TEST(HeartbeatTimers, DownloadUrlWaitCountsDownOnlyWhileTheProductIsMissing) {
   timers.getAvDwnldURLWait = 5;
   Iterate(&timers, true);
   EXPECT_EQ(timers.getAvDwnldURLWait, 5);
-  Iterate(&timers, false);
-  Iterate(&timers, false);
-  Iterate(&timers, false);
-  Iterate(&timers, false);
-  Iterate(&timers, false);
+  for (int i = 0; i < 5; ++i) Iterate(&timers, false);
   EXPECT_LE(timers.getAvDwnldURLWait, 0);
 }
 

@@ -29,17 +29,14 @@ class RegistrationTest : public ::testing::Test {
   std::unique_ptr<TestServerResponse> response_;
 };
 
-TEST_F(RegistrationTest, FirstAttemptOfAWindowStoresTheStartDate) {
+// The first attempt of a window stores its start; the window expires one
+// second after fifteen days.
+TEST_F(RegistrationTest, WindowExpiresOneSecondAfterFifteenDaysFromTheFirstAttempt) {
+  const uint64_t start = static_cast<uint64_t>(env_.clock.NowSeconds());
   bool valid = false;
   EXPECT_TRUE(CheckClientRegistrationValidity(&valid));
   EXPECT_TRUE(valid);
-  EXPECT_EQ(env_.support.Value<uint64_t>(DB_ID_CLIENT_REG_START_DATE), static_cast<uint64_t>(env_.clock.NowSeconds()));
-}
-
-TEST_F(RegistrationTest, WindowExpiresOneSecondAfterFifteenDays) {
-  const uint64_t start = static_cast<uint64_t>(env_.clock.NowSeconds());
-  env_.support.PutValue<uint64_t>(DB_ID_CLIENT_REG_START_DATE, start);
-  bool valid = false;
+  EXPECT_EQ(env_.support.Value<uint64_t>(DB_ID_CLIENT_REG_START_DATE), start);
   env_.clock.SetNowSeconds(static_cast<int64_t>(start) + 1296000);
   EXPECT_TRUE(CheckClientRegistrationValidity(&valid));
   EXPECT_TRUE(valid);
@@ -113,17 +110,16 @@ INSTANTIATE_TEST_SUITE_P(
                    kInitialRegistrationIntervalMinutes, "Error code:101"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(RegistrationTest, RegisteredClientSkipsRegistrationEvenWhenItsTimerExpires) {
-  env_.support.SetRegStatusValue(3, false);
+// A registered client skips registration even when its timer expires; an
+// unregistered one waits for that timer.
+TEST_F(RegistrationTest, NoRegistrationWhenRegisteredOrNotDue) {
   EXPECT_CALL(env_.rpClient, Register(_, _)).Times(0);
+  state_.timers.timeoutCSRegistration = false;
+  EXPECT_EQ(RpRegistrationStep(&env_.rpClient, &env_.respGen, &state_), RegistrationOutcome::kEndCycle);
+  env_.support.SetRegStatusValue(3, false);
+  state_.timers.timeoutCSRegistration = true;
   EXPECT_EQ(RpRegistrationStep(&env_.rpClient, &env_.respGen, &state_), RegistrationOutcome::kHeartbeat);
   EXPECT_EQ(state_.regAttempts, 0u);
-}
-
-TEST_F(RegistrationTest, UnregisteredClientWaitsForItsRegistrationTimer) {
-  state_.timers.timeoutCSRegistration = false;
-  EXPECT_CALL(env_.rpClient, Register(_, _)).Times(0);
-  EXPECT_EQ(RpRegistrationStep(&env_.rpClient, &env_.respGen, &state_), RegistrationOutcome::kEndCycle);
 }
 
 TEST_F(RegistrationTest, ExpiredWindowWithoutTaskQueueGoesOn) {
