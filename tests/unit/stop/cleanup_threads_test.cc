@@ -106,11 +106,16 @@ TEST_F(CleanUpThreadsTest, TwoHundredStopsAtRandomMomentsLeaveNoThreadDescriptor
   ASSERT_TRUE(settled(threads));
   const size_t descriptors = EntriesOf("/proc/self/fd");
 
-  std::mt19937 random(13);  // the same moments in every run
-  std::uniform_int_distribution<int> spins(0, 20000);
+  // The moment is a busy wait of up to 2 ms, not a count of yields: on a
+  // loaded machine every yield can hand the core to another process for a
+  // whole time slice, and 200 rounds of that outlast any time limit.
+  std::mt19937 random(13);
+  std::uniform_int_distribution<int> micros(0, 2000);
   for (int round = 0; round < 200; ++round) {
     ASSERT_EQ(StartUpForTest(), 1) << "round " << round;
-    for (int i = spins(random); i > 0; --i) std::this_thread::yield();
+    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(micros(random));
+    while (std::chrono::steady_clock::now() < until) {
+    }
     ASSERT_EQ(CleanUpForTest(), 1) << "round " << round;
   }
   EXPECT_TRUE(settled(threads)) << EntriesOf("/proc/self/task") << " threads, " << threads << " before";
