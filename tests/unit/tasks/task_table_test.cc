@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 #include <mutex>
 #include <set>
 #include <string>
@@ -28,6 +29,8 @@ struct TaskCase {
   uint32_t argument;
   std::vector<std::string> sent;  // the RP client's exchanges, in order
   std::set<std::string> failing;  // exchanges that fail on the wire
+  bool installed = false;  // the installer's status file and result in the agent root
+  int runs = 1;            // the task queued this many times
 };
 void PrintTo(const TaskCase& c, std::ostream* os) { *os << c.name; }
 
@@ -77,9 +80,18 @@ class TaskTableTest : public PoolTest, public ::testing::WithParamInterface<Task
 };
 
 TEST_P(TaskTableTest, SendsWhatTheTaskStandsFor) {
+  if (GetParam().installed) {
+    // A finished installation whose result asks to be reported every time.
+    char16_t root[260] = {};
+    env.support.GetClientAgentRootDir(root, 260);
+    std::ofstream(*platform::Utf16ToUtf8(root) + "INSTSTS.JSON") << R"({"app":1,"ecd":1})";
+    std::ofstream(*platform::Utf16ToUtf8(root) + "agbldn.ini") << "[INSTALL]\nRESULT=1\n";
+  }
   ASSERT_TRUE(StartRpTaskPerformerThreadPool());
-  ASSERT_TRUE(AddTaskInQ(GetRpTaskQueue(), GetParam().argument, GetParam().taskId));
-  WaitUntilIdle();
+  for (int run = 0; run < GetParam().runs; ++run) {
+    ASSERT_TRUE(AddTaskInQ(GetRpTaskQueue(), GetParam().argument, GetParam().taskId));
+    WaitUntilIdle();
+  }
   EXPECT_EQ(Sent(), GetParam().sent) << env.log.Dump();
 }
 
@@ -89,6 +101,10 @@ INSTANTIATE_TEST_SUITE_P(
         TaskCase{"PolicyFetch5", 5, 0, {"data 14"}, {}},
         TaskCase{"Reports7WithNoReportsSendNothing", 7, 0, {}, {}},
         TaskCase{"InstallationStatus8", 8, 44, {"notification 25/114"}, {}},
+        // The install notification goes out once per installation, even when
+        // the status task runs again.
+        TaskCase{"InstalledProductIsAnnouncedOnce8", 8, 44,
+                 {"notification 25/114", "notification 28/139", "notification 25/114"}, {}, true, 2},
         TaskCase{"DownloadInfo10", 10, 45, {"notification 27/45"}, {}},
         TaskCase{"DownloadUrls13", 13, 46, {"notification 28/46"}, {}},
         TaskCase{"RecoveryReports16WithNoReportsSendNothing", 16, 0, {}, {}},
