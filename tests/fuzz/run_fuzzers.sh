@@ -4,10 +4,11 @@
 #
 #   tests/fuzz/run_fuzzers.sh [SECONDS_PER_TARGET]
 #       bounded run (the test command): every target for SECONDS (default 20)
-#   tests/fuzz/run_fuzzers.sh --runs N [--max-seconds S] [NAME...]
+#   tests/fuzz/run_fuzzers.sh --runs N [--max-seconds S] [--max-len B] [NAME...]
 #       long run: each named target (default: all) until N executions or S
 #       seconds (default: no limit), one at a time, each in one process
-#       (libFuzzer without -jobs: one job, no supervisor process)
+#       (libFuzzer without -jobs: one job, no supervisor process); with
+#       --max-len no input grows past B bytes (default: libFuzzer's 4096)
 #
 # Environment: AG_FUZZ_BUILD  build folder (default <repo>/build-fuzz)
 #              AG_FUZZ_JOBS   ninja jobs (default 2)
@@ -21,11 +22,13 @@ set -euo pipefail
 
 seconds=20
 runs=""
+max_len=""
 names=()
 while [[ $# -gt 0 ]]; do
   case "$1" in
     --runs) runs="$2"; seconds=0; shift 2 ;;
     --max-seconds) seconds="$2"; shift 2 ;;
+    --max-len) max_len="$2"; shift 2 ;;
     -*) echo "run_fuzzers: unknown option $1" >&2; exit 2 ;;
     *) if [[ -z "${runs}" && ${#names[@]} -eq 0 && "$1" =~ ^[0-9]+$ ]]; then seconds="$1"; else names+=("${1%_fuzz}_fuzz"); fi; shift ;;
   esac
@@ -61,6 +64,7 @@ if [[ ${#names[@]} -eq 0 ]]; then
 fi
 limits=(-max_total_time="${seconds}")
 [[ -n "${runs}" ]] && limits+=(-runs="${runs}")
+[[ -n "${max_len}" ]] && limits+=(-max_len="${max_len}")
 # In the long run ASan keeps no allocation stacks: its store of them lives as
 # long as the process and gains an entry for every new stack, and a recursive
 # reader (JsonCpp) makes one for every nesting depth, so over millions of
