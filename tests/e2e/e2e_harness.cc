@@ -71,20 +71,11 @@ AgentFixture::AgentFixture(int minute_ms, int heartbeat_minutes)
   std::filesystem::create_directories(machine_root_);
   port_ = FreeLoopbackPort();
 
-  Json::Value tenant(Json::objectValue);
-  tenant["tenantId"] = "e2e-tenant-0001";
-  tenant["locale"] = "en-US";
-  tenant["csmUrl"] = "http://127.0.0.1";
-  tenant["csUrl"] = "http://127.0.0.1";
-  tenant["csPrtNo"] = port_;
-  tenant["csAppNm"] = "agcs";
-  tenant["csSrvCl"] = "client";
-  tenant["csSrvRp"] = "relay";
-  tenant["csSrvNe"] = "notify";
-  tenant["csSrvPo"] = "policy";
-  tenant["csSrvGn"] = "general";
-  tenant["clientDefaultHeartBeatInterval"] = heartbeat_minutes_;
-  std::ofstream(base_ + "/tenant.json") << tenant.toStyledString();
+  std::ofstream(base_ + "/tenant.json")
+      << R"({"tenantId":"e2e-tenant-0001","locale":"en-US","csmUrl":"http://127.0.0.1","csUrl":"http://127.0.0.1",)"
+      << R"("csAppNm":"agcs","csSrvCl":"client","csSrvRp":"relay","csSrvNe":"notify","csSrvPo":"policy",)"
+      << R"("csSrvGn":"general","csPrtNo":)" << port_ << R"(,"clientDefaultHeartBeatInterval":)" << heartbeat_minutes_
+      << "}";
   const std::string encode = BinDir() + "/agtenant encode " + base_ + "/tenant.json " + root_ + "/clagnt.dat";
   if (std::system(encode.c_str()) != 0) root_.clear();
 }

@@ -1,12 +1,11 @@
 // agentctl status and pending against stores written by the real support
-// library: one table of store states, each with the status lines a person
-// sees, the exit code, and the store's bytes unchanged by the reading.
+// library: the store states a person meets, each with the status lines shown,
+// the exit code, and the store's bytes unchanged by the reading.
 #include <agsuite/agmisc.h>
 #include <agsuite/agmisc_attempts.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
-#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -40,15 +39,19 @@ std::map<std::string, std::pair<size_t, size_t>> DataFiles(const std::string& ro
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator(root + "data", ec)) {
     const std::string name = entry.path().filename().string();
-    if (name.ends_with("-shm")) {
-      files[name] = {0, 0};
-      continue;
-    }
     std::ifstream in(entry.path(), std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    files[name] = {bytes.size(), std::hash<std::string>{}(bytes)};
+    files[name] = name.ends_with("-shm") ? std::pair<size_t, size_t>{0, 0}
+                                         : std::pair{bytes.size(), std::hash<std::string>{}(bytes)};
   }
   return files;
+}
+
+void Pend(uint32_t list, const std::vector<uint8_t>& block) {
+  CLDBHANDLE db = nullptr;
+  ASSERT_EQ(CLOpenDatabase(&db), 1);
+  EXPECT_EQ(CLSetPendingCommand(db, list, CL_DATA_TYPE_BLOB, static_cast<uint32_t>(block.size()), block.data()), 1);
+  CLCloseDatabase(db);
 }
 
 // The core's own stores, through the library's C interface at `when`.
@@ -56,19 +59,16 @@ class Agent {
  public:
   explicit Agent(platform::ManualClock* clock) : clock_(clock) {}
 
-  void At(int64_t when) { clock_->SetNowSeconds(when); }
   void Enrol() {
-    At(kEnrolledAt);
+    clock_->SetNowSeconds(kEnrolledAt);
     ASSERT_EQ(SetClientGUID("6f1c2a70-guid-4a1e"), 1);
     ASSERT_EQ(SetClientUDI("udi-0042"), 1);
     ASSERT_EQ(SetClientRegStatus(3, 0), 1);
     ASSERT_EQ(SetClientConnectionStatus(1), 1);
-    Put(DB_ID_CLIENT_HEARTBEAT_INTERVAL, uint32_t{5});
     ASSERT_EQ(SetLastConnectedTime(static_cast<uint64_t>(kNow - 180)), 1);
-    ASSERT_EQ(SetLastAttemptTime(static_cast<uint64_t>(kNow - 60)), 1);
   }
   void Ack(int64_t when, uint32_t command, const char* guid) {
-    At(when);
+    clock_->SetNowSeconds(when);
     CmdAck ack{};
     ack.dwCmdId = command;
     std::strncpy(ack.szCmdGuid, guid, sizeof(ack.szCmdGuid) - 1);
@@ -76,39 +76,15 @@ class Agent {
     Pend(CL_PENDING_LIST_COMMAND_ACK, SerialisePendingCommandAck(ack));
   }
   void Notify(int64_t when, uint32_t kind) {
-    At(when);
+    clock_->SetNowSeconds(when);
     Pend(CL_PENDING_LIST_CLIENT_NOTIFICATION, SerialisePendingNotification({kind, 118, "{}"}));
   }
 
  private:
-  template <typename T>
-  void Put(uint32_t id, T value) {
-    CLDBHANDLE db = nullptr;
-    ASSERT_EQ(CLOpenDatabase(&db), 1);
-    EXPECT_EQ(CLSetDataByType(db, id, CL_DATA_TYPE_BLOB, sizeof(value), &value), 1);
-    CLCloseDatabase(db);
-  }
-  void Pend(uint32_t list, const std::vector<uint8_t>& block) {
-    CLDBHANDLE db = nullptr;
-    ASSERT_EQ(CLOpenDatabase(&db), 1);
-    EXPECT_EQ(CLSetPendingCommand(db, list, CL_DATA_TYPE_BLOB, static_cast<uint32_t>(block.size()), block.data()), 1);
-    CLCloseDatabase(db);
-  }
   platform::ManualClock* clock_;
 };
 
-// The library keeps idle connections to its store open; using a store under
-// another root closes them, as stopping the agent does.
-void CloseIdleConnections(const std::string& root) {
-  const std::string elsewhere = root + "elsewhere/";
-  ASSERT_EQ(AGMiscSetAgentRoot(elsewhere.c_str()), 1);
-  CLDBHANDLE db = nullptr;
-  ASSERT_EQ(CLOpenDatabase(&db), 1);
-  CLCloseDatabase(db);
-  ASSERT_EQ(AGMiscSetAgentRoot(root.c_str()), 1);
-}
-
-// A second connection standing for an agent in the middle of a write. Its
+// A second connection standing for a program in the middle of a write. Its
 // lock lasts until the object goes.
 class Writer {
  public:
@@ -129,21 +105,6 @@ class Writer {
   void Run(const char* sql) { EXPECT_EQ(sqlite3_exec(db_, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sql; }
   sqlite3* db_ = nullptr;
 };
-
-struct StoreCase {
-  const char* name;
-  std::function<void(Agent&, const std::string& root)> prepare;
-  // Held while agentctl reads (a writer's lock); may be empty.
-  std::function<std::unique_ptr<Writer>(const std::string& store)> during;
-  int exit_code;
-  std::vector<std::string> lines;  // each must appear in the text output
-  std::vector<std::string> absent;
-};
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-  fs::create_directories(fs::path(path).parent_path());
-  std::ofstream(path, std::ios::binary) << bytes;
-}
 
 // A store as the first version of the library left it: no time on pending
 // records. Holds one acknowledgement.
@@ -173,67 +134,57 @@ void WriteVersionOneStore(const std::string& root) {
   sqlite3_close(db);
 }
 
+struct StoreCase {
+  const char* name;
+  std::function<void(Agent&, const std::string& root)> prepare;
+  int writer;  // 0: none, 1: the agent writing, 2: another program holding the file exclusively
+  int exit_code;
+  std::vector<std::string> lines;  // each must appear in the text output
+  const char* absent;
+};
+
 const StoreCase kCases[] = {
-    {"NeverStarted", [](Agent&, const std::string&) {}, nullptr, agentctl::kExitMissing,
-     {"not running", "no client data store at "},
-     {"Server registration"}},
+    {"NeverStarted", [](Agent&, const std::string&) {}, 0, agentctl::kExitMissing,
+     {"not running", "no client data store at "}, "Server registration"},
     {"NotADatabase",
-     [](Agent&, const std::string& root) { WriteFile(root + "data/agclient.db", std::string(4096, 'x')); },
-     nullptr, agentctl::kExitDamaged, {"cannot be read: file is not a database"}, {"Client GUID"}},
-    {"OtherSqliteFile",
      [](Agent&, const std::string& root) {
        fs::create_directories(root + "data");
-       sqlite3* db = nullptr;
-       sqlite3_open((root + "data/agclient.db").c_str(), &db);
-       sqlite3_exec(db, "CREATE TABLE t(x)", nullptr, nullptr, nullptr);
-       sqlite3_close(db);
+       std::ofstream(root + "data/agclient.db", std::ios::binary) << std::string(4096, 'x');
      },
-     nullptr, agentctl::kExitDamaged, {"is a SQLite file, but not a client data store"}, {}},
-    {"OpenedButNotEnrolled",
-     [](Agent&, const std::string&) {
-       CLDBHANDLE db = nullptr;
-       ASSERT_EQ(CLOpenDatabase(&db), 1);
-       CLCloseDatabase(db);
-     },
-     nullptr, agentctl::kExitOk,
-     {"Server registration    not registered", "Client GUID            none yet", "Last contact           never",
-      "Pending acks           none"},
-     {}},
-    {"Enrolled", [](Agent& agent, const std::string&) { agent.Enrol(); }, nullptr, agentctl::kExitOk,
-     {"Server registration    registered", "Relay registration     not registered",
-      "Client GUID            6f1c2a70-guid-4a1e", "Device id (UDI)        udi-0042", "Heartbeat interval     5 min",
-      "Last contact           2027-01-15 08:57:00 UTC (3 min ago)", "Last attempt           2027-01-15 08:59:00 UTC (1 min ago)",
-      "Connection             direct to the server", "Pending acks           none", "Pending notifications  none"},
-     {}},
-    {"PendingInBothLists",
+     0, agentctl::kExitDamaged, {"cannot be read: file is not a database"}, "Client GUID"},
+    {"EnrolledWithPendingRecords",
      [](Agent& agent, const std::string&) {
        agent.Enrol();
        agent.Ack(kNow - 600, 49, "cmd-guid-1");
        agent.Notify(kNow - 120, 2);
-       agent.Ack(kNow - 30, 1, "cmd-guid-2");
      },
-     nullptr, agentctl::kExitOk,
-     {"Pending acks           2 (oldest 10 min ago)", "Pending notifications  1 (oldest 2 min ago)"}, {}},
-    {"WrittenByTheFirstVersion", [](Agent&, const std::string& root) { WriteVersionOneStore(root); }, nullptr,
-     agentctl::kExitOk, {"Pending acks           1\n"}, {"oldest"}},
+     0, agentctl::kExitOk,
+     {"Server registration    registered", "Client GUID            6f1c2a70-guid-4a1e",
+      "Device id (UDI)        udi-0042", "Last contact           2027-01-15 08:57:00 UTC (3 min ago)",
+      "Connection             direct to the server", "Pending acks           1 (oldest 10 min ago)",
+      "Pending notifications  1 (oldest 2 min ago)"},
+     "none yet"},
+    // An agent upgraded over a store of the first version keeps its records.
     {"FirstVersionUpgradedByTheLibrary",
      [](Agent& agent, const std::string& root) {
        WriteVersionOneStore(root);
        agent.Ack(kNow - 300, 49, "cmd-guid-1");
      },
-     nullptr, agentctl::kExitOk, {"Pending acks           2 (oldest 5 min ago)"}, {}},
-    {"WriterHoldsTheWriteLock", [](Agent& agent, const std::string&) { agent.Enrol(); },
-     [](const std::string& store) { return std::make_unique<Writer>(store, false); }, agentctl::kExitOk,
-     {"Server registration    registered", "Client GUID            6f1c2a70-guid-4a1e"}, {"uncommitted"}},
-    // Another program (a copy or backup tool) holding the file for itself
-    // while the agent is stopped.
+     0, agentctl::kExitOk, {"Pending acks           2 (oldest 5 min ago)"}, "Pending acks           none"},
+    {"AgentInTheMiddleOfAWrite", [](Agent& agent, const std::string&) { agent.Enrol(); }, 1, agentctl::kExitOk,
+     {"Client GUID            6f1c2a70-guid-4a1e"}, "uncommitted"},
+    // A copy or backup tool holding the file for itself while the agent is
+    // stopped. The library's idle connections go first, as a stop closes them.
     {"OtherProgramHoldsTheFileExclusively",
      [](Agent& agent, const std::string& root) {
        agent.Enrol();
-       CloseIdleConnections(root);
+       ASSERT_EQ(AGMiscSetAgentRoot((root + "elsewhere/").c_str()), 1);
+       CLDBHANDLE db = nullptr;
+       ASSERT_EQ(CLOpenDatabase(&db), 1);
+       CLCloseDatabase(db);
+       ASSERT_EQ(AGMiscSetAgentRoot(root.c_str()), 1);
      },
-     [](const std::string& store) { return std::make_unique<Writer>(store, true); }, agentctl::kExitBusy,
-     {"is locked by another process (still locked after 250 ms); try again"}, {"Client GUID"}},
+     2, agentctl::kExitBusy, {"is locked by another process (still locked after 250 ms); try again"}, "Client GUID"},
 };
 
 void PrintTo(const StoreCase& c, std::ostream* out) { *out << c.name; }
@@ -256,30 +207,22 @@ TEST_P(StoreStateTest, StatusShowsTheStoreStateAndLeavesItsBytesAlone) {
   Agent agent(&clock_);
   c.prepare(agent, root_);
   const std::string store = agentctl::StorePathOf(root_);
-  const auto writer = c.during ? c.during(store) : nullptr;
+  const auto writer = c.writer != 0 ? std::make_unique<Writer>(store, c.writer == 2) : nullptr;
   const auto before = DataFiles(root_);
 
   agentctl::StatusSources sources;
   sources.agent_root = root_;
   sources.machine_root = root_ + "machine";
-  const auto started = std::chrono::steady_clock::now();
   const agentctl::AgentStatus status = agentctl::CollectStatus(sources);
-  const auto waited = std::chrono::steady_clock::now() - started;
   const std::string text = agentctl::StatusText(status, kNow);
 
   EXPECT_EQ(agentctl::ExitCodeFor(status.store.state), c.exit_code) << text;
   for (const auto& line : c.lines) EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
-  for (const auto& word : c.absent) EXPECT_EQ(text.find(word), std::string::npos) << word << "\n" << text;
+  EXPECT_EQ(text.find(c.absent), std::string::npos) << c.absent << "\n" << text;
   // The JSON document says the same.
-  const Json::Value json = agentctl::StatusJson(status, kNow);
-  EXPECT_EQ(json["store"]["message"].asString(), status.store.message);
-  EXPECT_EQ(json["store"]["state"].asString() == "read", c.exit_code == agentctl::kExitOk);
-  // Bounded: a locked store costs the busy wait, never the writer's whole transaction.
-  EXPECT_LT(waited, std::chrono::seconds(5));
+  EXPECT_EQ(agentctl::StatusJson(status, kNow)["store"]["message"].asString(), status.store.message);
   EXPECT_EQ(DataFiles(root_), before);
-  if (before.empty()) {
-    EXPECT_FALSE(fs::exists(store));
-  }
+  EXPECT_EQ(fs::exists(store), !before.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(StoreStates, StoreStateTest, ::testing::ValuesIn(kCases),
@@ -308,13 +251,6 @@ TEST_F(PendingListTest, ListsEveryRecordWithItsListKindGuidAgeAndLease) {
             "ack           1   command 49, status 1  cmd-guid-1  10 min ago  " + pid + "\n"
             "notification  2   kind 2, data 118      -           2 min ago   " + pid + "\n"
             "ack           3   command 1, status 1   cmd-guid-2  30 s ago    none\n");
-  const Json::Value json = agentctl::PendingJson(reading.snapshot.pending, kNow);
-  ASSERT_EQ(json.size(), 3u);
-  EXPECT_EQ(json[0]["guid"].asString(), "cmd-guid-1");
-  EXPECT_EQ(json[0]["ageSeconds"].asInt64(), 600);
-  EXPECT_EQ(json[0]["leasePid"].asInt(), ::getpid());
-  EXPECT_TRUE(json[1]["guid"].isNull());
-  EXPECT_TRUE(json[2]["leaseOwner"].isNull());
 }
 
 }  // namespace

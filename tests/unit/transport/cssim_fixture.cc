@@ -9,7 +9,6 @@
 #include <cstring>
 
 namespace transport_test {
-namespace {
 
 Json::Value ParseJson(const std::string& text) {
   Json::Value value;
@@ -19,6 +18,8 @@ Json::Value ParseJson(const std::string& text) {
   if (!reader->parse(text.data(), text.data() + text.size(), &value, &errors)) ADD_FAILURE() << "not JSON: " << text;
   return value;
 }
+
+namespace {
 
 template <size_t N>
 void Put(char (&field)[N], const std::string& text) {

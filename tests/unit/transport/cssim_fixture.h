@@ -56,6 +56,9 @@ class Cssim {
 
 using json_test::HasMembers;
 
+// The JSON of `text`; a failure of the calling test when it is not JSON.
+[[nodiscard]] Json::Value ParseJson(const std::string& text);
+
 inline constexpr char kClientGuid[] = "3f2504e04f8911d39a0c0305e82c3301";
 inline constexpr char kTenantId[] = "tenant-0042";
 

@@ -110,17 +110,5 @@ TEST_F(TransportExportsTest, ProxyRecordOfTheSupportLibraryIsUsed) {
   EXPECT_TRUE(server.Journal().empty());
 }
 
-TEST(TransportExports, RefuseMissingOrForeignObjects) {
-  uint32_t error = 0;
-  IRPClient* client = reinterpret_cast<IRPClient*>(0x1);
-  EXPECT_EQ(CreateCSClientObject(nullptr, &error), 0);
-  EXPECT_EQ(error, 87u);
-  EXPECT_EQ(CreateRPClientObject(nullptr, &client, &error, 0), 0);
-  EXPECT_EQ(client, nullptr);
-  EXPECT_EQ(error, 87u);
-  EXPECT_EQ(FreeRPClientObject(nullptr, &error), 0);
-  EXPECT_EQ(AgTransportSetTimeouts(0, 1000), 0);
-}
-
 }  // namespace
 }  // namespace transport_test
