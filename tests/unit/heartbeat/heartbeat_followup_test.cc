@@ -26,14 +26,6 @@ class HeartbeatFollowUpTest : public ::testing::Test {
   HeartbeatState state_;
 };
 
-TEST_F(HeartbeatFollowUpTest, PendingRecordsStayInTheStoreWithoutATaskQueue) {
-  env_.support.AddPending(14, {1, 2, 3});
-  env_.support.AddPending(15, {4, 5});
-  RequeuePendingTasks();  // no task queue: no room for anything
-  EXPECT_EQ(env_.support.LeasedCount(), 0u);
-  EXPECT_EQ(env_.support.Pending().size(), 2u);
-}
-
 TEST_F(HeartbeatFollowUpTest, MissingDownloadLocationsEndTheThrottlingWithoutTouchingTheInterval) {
   env_.support.PutValue<uint32_t>(DB_ID_REDUCED_HB_COUNTER, 1);
   env_.support.PutValue<uint32_t>(DB_ID_SAVED_HEARTBEAT_INTERVAL, 240);
@@ -57,15 +49,6 @@ TEST_F(HeartbeatFollowUpTest, EndOfThrottlingAfterSeveralRoundsRestoresTheSavedI
   EXPECT_EQ(env_.support.Value<uint32_t>(DB_ID_CLIENT_HEARTBEAT_INTERVAL), 240u);
 }
 
-TEST_F(HeartbeatFollowUpTest, InstalledProductIsNotInstalledAgainAndItsReportsAreQueued) {
-  ON_CALL(env_.preinst, AGPreInstIsAvInstalled()).WillByDefault(Return(1));
-  EXPECT_CALL(env_.preinst, AGPreInstInstall(_, _, _)).Times(0);
-  RpHeartbeatFollowUp(&env_.rpClient, &env_.respGen, &state_);
-  EXPECT_FALSE(env_.log.Contains("AV is not installed"));
-  EXPECT_TRUE(env_.log.Contains("Checking for UA upgradation."));
-  EXPECT_TRUE(env_.log.Contains("Old UA is not present."));
-}
-
 TEST_F(HeartbeatFollowUpTest, MiscInfoWithAFailedStatusGoesToTheErrorHandler) {
   TestServerResponse refused(false, {20016});
   EXPECT_CALL(env_.rpClient, SetClientData(_, 126, _, 1))
@@ -75,8 +58,6 @@ TEST_F(HeartbeatFollowUpTest, MiscInfoWithAFailedStatusGoesToTheErrorHandler) {
   ServerResponse* response = nullptr;
   EXPECT_TRUE(SendCAMiscInfo(&env_.rpClient, &env_.respGen, &response));
   EXPECT_EQ(response, nullptr);
-  EXPECT_TRUE(env_.log.Contains("Failed status received from CS"));
-  EXPECT_EQ(env_.CountRequests(126), 1u);
 }
 
 }  // namespace

@@ -146,36 +146,30 @@ class HeartbeatEnv : public MessagingEnv {
   platform::ScopedClock clockScope_;
 };
 
-// A server command entry whose texts the test owns.
-struct TestCommand {
-  TestCommand(std::string commandText, std::string commandGuid, uint32_t leading = 0)
-      : text(std::move(commandText)), guid(std::move(commandGuid)) {
-    entry.dwLeading = leading;
-  }
-  ServerCommandEntry& Entry() {
-    entry.pszCmdGuid = guid.data();
-    entry.pszCommandJson = text.data();
-    return entry;
-  }
-  std::string text;
-  std::string guid;
-  ServerCommandEntry entry{};
-};
-
-// A list of command entries laid out as the RP client hands them out.
+// A list of command entries laid out as the RP client hands them out; the
+// texts live in the list.
 class TestCommandList {
  public:
   void Add(const std::string& text, const std::string& guid, uint32_t leading = 0) {
-    commands_.emplace_back(text, guid, leading);
+    commands_.push_back({text, guid, leading});
   }
   const ServerCommandEntry* Entries() {
-    entries_.clear();
-    for (auto& c : commands_) entries_.push_back(c.Entry());
+    entries_.assign(commands_.size(), ServerCommandEntry{});
+    for (size_t i = 0; i < commands_.size(); ++i) {
+      entries_[i].dwLeading = commands_[i].leading;
+      entries_[i].pszCmdGuid = commands_[i].guid.data();
+      entries_[i].pszCommandJson = commands_[i].text.data();
+    }
     return entries_.data();
   }
   uint32_t Count() const { return static_cast<uint32_t>(commands_.size()); }
 
  private:
-  std::vector<TestCommand> commands_;
+  struct Command {
+    std::string text;
+    std::string guid;
+    uint32_t leading;
+  };
+  std::vector<Command> commands_;
   std::vector<ServerCommandEntry> entries_;
 };

@@ -49,13 +49,6 @@ TEST(HeartbeatTimers, RegistrationRemainderIsCarriedAcrossHeartbeats) {
   // Expired registration restarts from its full interval.
   EXPECT_EQ(Iterate(&timers), 1u);
   EXPECT_EQ(timers.waitCSRegistration, 4u);
-
-  // Timers ending together both expire.
-  timers = MakeTimers(3);
-  Iterate(&timers);
-  EXPECT_EQ(Iterate(&timers), 3u);
-  EXPECT_TRUE(timers.timeoutCSHeartbeat);
-  EXPECT_TRUE(timers.timeoutCSRegistration);
 }
 
 TEST(HeartbeatTimers, ForceSyncRunsTheCycleNowAndTheNextHeartbeatOneFullIntervalLater) {
@@ -73,16 +66,6 @@ TEST(HeartbeatTimers, ForceSyncRunsTheCycleNowAndTheNextHeartbeatOneFullInterval
   EXPECT_TRUE(timers.timeoutCSHeartbeat);
 }
 
-TEST(HeartbeatTimers, RelayTimersPlayNoPartWithoutTheOnPremisesFlag) {
-  HeartbeatTimers timers = MakeTimers(60);
-  timers.relay = RelayIntervals{1, 1, 1};
-  Iterate(&timers);
-  EXPECT_EQ(Iterate(&timers), 3u);
-  EXPECT_FALSE(timers.timeoutRPHeartbeat);
-  EXPECT_FALSE(timers.timeoutRPConfig);
-  EXPECT_FALSE(timers.timeoutRPRegistration);
-}
-
 TEST(HeartbeatTimers, RelayMinimumReplacesServerMinimumWithTheOnPremisesFlag) {
   HeartbeatTimers timers = MakeTimers(60, true);
   timers.registrationInterval = 360;
@@ -94,34 +77,6 @@ TEST(HeartbeatTimers, RelayMinimumReplacesServerMinimumWithTheOnPremisesFlag) {
   EXPECT_EQ(timers.waitRPRegistration, 4u);
   EXPECT_EQ(Iterate(&timers), 4u);  // RpReg remainder
   EXPECT_TRUE(timers.timeoutRPRegistration);
-}
-
-TEST(HeartbeatTimers, RestartRegistrationCarriesNoRemainder) {
-  HeartbeatTimers timers = MakeTimers(60);
-  timers.registrationInterval = 360;
-  Iterate(&timers);
-  Iterate(&timers);
-  EXPECT_EQ(timers.carriedCSRegistration, 300u);
-  timers.RestartRegistration();
-  EXPECT_EQ(Iterate(&timers), 3u);
-  EXPECT_TRUE(timers.timeoutCSRegistration);
-}
-
-TEST(HeartbeatTimers, DownloadUrlWaitCountsDownOnlyWhileTheProductIsMissing) {
-  HeartbeatTimers timers = MakeTimers(5);
-  Iterate(&timers);
-  timers.getAvDwnldURLWait = 5;
-  Iterate(&timers, true);
-  EXPECT_EQ(timers.getAvDwnldURLWait, 5);
-  for (int i = 0; i < 5; ++i) Iterate(&timers, false);
-  EXPECT_LE(timers.getAvDwnldURLWait, 0);
-}
-
-TEST(HeartbeatTimers, ZeroIntervalsNeverMakeABusyLoop) {
-  HeartbeatTimers timers = MakeTimers(0, true);
-  timers.relay = RelayIntervals{0, 0, 0};
-  Iterate(&timers);
-  EXPECT_GE(Iterate(&timers), 1u);
 }
 
 }  // namespace

@@ -43,13 +43,6 @@ TEST_F(RegistrationTest, WindowExpiresOneSecondAfterFifteenDaysFromTheFirstAttem
   env_.clock.SetNowSeconds(static_cast<int64_t>(start) + 1296001);
   EXPECT_TRUE(CheckClientRegistrationValidity(&valid));
   EXPECT_FALSE(valid);
-  EXPECT_TRUE(env_.log.Contains("Registration period expired."));
-}
-
-TEST_F(RegistrationTest, UnopenableStoreReportsFailure) {
-  env_.support.Fail(InMemorySupportLibrary::Op::kOpen);
-  bool valid = false;
-  EXPECT_FALSE(CheckClientRegistrationValidity(&valid));
 }
 
 TEST_F(RegistrationTest, AttemptThatDidNotReachTheServerIsNotCounted) {
@@ -57,7 +50,6 @@ TEST_F(RegistrationTest, AttemptThatDidNotReachTheServerIsNotCounted) {
   state_.regAttempts = 2;
   EXPECT_EQ(RpRegistrationStep(&env_.rpClient, &env_.respGen, &state_), RegistrationOutcome::kEndCycle);
   EXPECT_EQ(state_.regAttempts, 2u);
-  EXPECT_TRUE(env_.log.Contains("SendRegistrationRequest failed"));
 }
 
 // The server's answer to a registration the timer made due, and what the
@@ -72,7 +64,6 @@ struct AnswerCase {
   RegistrationOutcome outcome;
   uint32_t regStatus;
   uint32_t interval;
-  const char* line;
 };
 void PrintTo(const AnswerCase& c, std::ostream* out) { *out << c.name; }
 
@@ -89,7 +80,6 @@ TEST_P(RegistrationAnswerTest, OutcomeStatusAndNextInterval) {
   EXPECT_EQ(state_.timers.registrationInterval, c.interval);
   EXPECT_EQ(state_.timers.timeoutCSHeartbeat, c.outcome == RegistrationOutcome::kHeartbeat);
   EXPECT_EQ(env_.CountRequests(122), 1u);
-  EXPECT_TRUE(env_.log.Contains(c.line)) << env_.log.Dump();
   // An attempt that reached the server is counted, and the count is stored.
   EXPECT_EQ(state_.regAttempts, c.attemptsBefore + 1);
   EXPECT_EQ(env_.support.Value<uint32_t>(DB_ID_CLIENT_REG_ATTEMPT), c.attemptsBefore + 1);
@@ -98,16 +88,15 @@ TEST_P(RegistrationAnswerTest, OutcomeStatusAndNextInterval) {
 INSTANTIATE_TEST_SUITE_P(
     RegistrationAnswers, RegistrationAnswerTest,
     ::testing::Values(
-        AnswerCase{"Accepted", true, {}, 0, 0, RegistrationOutcome::kHeartbeat, 3, kInitialRegistrationIntervalMinutes,
-                   "actual registration succeded."},
+        AnswerCase{"Accepted", true, {}, 0, 0, RegistrationOutcome::kHeartbeat, 3, kInitialRegistrationIntervalMinutes},
         AnswerCase{"MinorUpgradeClientCountsAsRegistered", false, {}, 0, 2, RegistrationOutcome::kHeartbeat, 3,
-                   kInitialRegistrationIntervalMinutes, "This registration request for 2 type"},
+                   kInitialRegistrationIntervalMinutes},
         AnswerCase{"FourthRefusalKeepsTheShortInterval", false, {}, 3, 0, RegistrationOutcome::kEndCycle, 0,
-                   kInitialRegistrationIntervalMinutes, "actual registration failed."},
+                   kInitialRegistrationIntervalMinutes},
         AnswerCase{"FifthRefusalBacksOffTo360Minutes", false, {}, 4, 0, RegistrationOutcome::kEndCycle, 0,
-                   kBackOffRegistrationIntervalMinutes, "actual registration failed."},
+                   kBackOffRegistrationIntervalMinutes},
         AnswerCase{"Error101StoresStatus1", false, {101, 7}, 0, 0, RegistrationOutcome::kEndCycle, 1,
-                   kInitialRegistrationIntervalMinutes, "Error code:101"}),
+                   kInitialRegistrationIntervalMinutes}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A registered client skips registration even when its timer expires; an
@@ -120,20 +109,6 @@ TEST_F(RegistrationTest, NoRegistrationWhenRegisteredOrNotDue) {
   state_.timers.timeoutCSRegistration = true;
   EXPECT_EQ(RpRegistrationStep(&env_.rpClient, &env_.respGen, &state_), RegistrationOutcome::kHeartbeat);
   EXPECT_EQ(state_.regAttempts, 0u);
-}
-
-TEST_F(RegistrationTest, ExpiredWindowWithoutTaskQueueGoesOn) {
-  env_.support.PutValue<uint64_t>(DB_ID_CLIENT_REG_START_DATE, 1);
-  EXPECT_CALL(env_.rpClient, Register(_, _)).Times(0);
-  EXPECT_EQ(RpRegistrationStep(&env_.rpClient, &env_.respGen, &state_), RegistrationOutcome::kEndCycle);
-  EXPECT_TRUE(env_.log.Contains("Client registration period expired"));
-  EXPECT_TRUE(env_.log.Contains("UninstallClient failed continue"));
-}
-
-TEST_F(RegistrationTest, ImmediateInstallationOnlyForAFreshMachineWithABuild) {
-  EXPECT_CALL(env_.preinst, AGPreInstInstall(_, _, _)).Times(0);
-  CheckImmediateAvInstallation();  // no build information: kind 0
-  EXPECT_TRUE(env_.log.Contains("AV Installed: 0, UpgradeType: 0, WithAV: 0"));
 }
 
 }  // namespace

@@ -61,14 +61,15 @@ TEST_P(CommandKillWindowTest, NextProcessAcknowledgesTheCommandOnce) {
     *out = nullptr;
     return c.ackAnswered;
   }));
-  TestCommand command("7", "guid-7", 0x305);
-  RpProcessHeartbeatCommand(command.Entry(), &env_.rpClient, &env_.respGen, &state_);
+  TestCommandList command;
+  command.Add("7", "guid-7", 0x305);
+  RpProcessHeartbeatCommand(command.Entries()[0], &env_.rpClient, &env_.respGen, &state_);
   if (c.at == KillAt::kAfterwards) atKill = env_.support.ImageAtKill();
 
   env_.support.RestartFrom(atKill);
   EXPECT_CALL(env_.rpClient, SendCommandAck(_, _)).Times(0);
   EXPECT_CALL(env_.respGen, CreateResponse(Matcher<const CSPRequest*>(_), _)).Times(0);
-  RpProcessHeartbeatCommand(command.Entry(), &env_.rpClient, &env_.respGen, &state_);  // the server's next copy
+  RpProcessHeartbeatCommand(command.Entries()[0], &env_.rpClient, &env_.respGen, &state_);  // the server's next copy
 
   const std::vector<PendingCommandAck> pending = PendingAcks();
   if (!c.resentStatus) {

@@ -88,14 +88,6 @@ std::string MessagingEnv::ReadProductFile(const std::string& name) const {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-std::vector<Json::Value> MessagingEnv::Journal() const {
-  std::vector<Json::Value> lines;
-  std::istringstream in(ReadProductFile("product_events.jsonl"));
-  std::string line;
-  while (std::getline(in, line)) lines.push_back(ParseOrNull(line));
-  return lines;
-}
-
 std::vector<std::string> MessagingEnv::Respond(const std::vector<RequestDetails>& entries) {
   std::vector<RequestDetails> list = entries;
   for (size_t i = 0; i + 1 < list.size(); ++i) list[i].next = &list[i + 1];

