@@ -1,6 +1,6 @@
 // Test environment of the support library: a private agent root under a
-// fresh temporary folder, capture of the log lines, and helpers
-// shared by the test files. Single-threaded set-up and tear-down.
+// fresh temporary folder, and helpers shared by the test files.
+// Single-threaded set-up and tear-down.
 #pragma once
 
 #include <agsuite/agmisc.h>
@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "store_pool.h"
-#include "tests/unit/mocks/log_capture.h"
 #include "tests/unit/mocks/scratch_folder.h"
 
 namespace agmisc_test {
@@ -35,7 +34,6 @@ class AgentRootTest : public ::testing::Test {
   std::string ConfigPath(const std::string& name) const { return root_ + "config/" + name; }
 
   std::string root_;
-  LogCapture log_;
 };
 
 // A store handle closed at scope exit.

@@ -5,7 +5,6 @@
 #include <filesystem>
 
 #include "tests/unit/config/config_test_env.h"
-#include "tests/unit/mocks/log_capture.h"
 
 namespace {
 
@@ -18,7 +17,6 @@ class AgentFilesTest : public ::testing::Test {
   }
 
   ConfigTestEnv env_;
-  LogCapture log_;
   std::string product_;
 };
 
@@ -42,8 +40,6 @@ TEST_F(AgentFilesTest, OtpIsTheTenCharactersBeforeTheLastEqualsSign) {
   } kFiles[] = {
       {nullptr, ""},
       {"seed=abc\nOTP 0123456789=", "0123456789"},
-      {"x9876543210=\n", "9876543210"},
-      {"0123456789", ""},
       {"012345678=", ""},  // nine characters before the marker
   };
   for (const auto& f : kFiles) {
@@ -57,36 +53,6 @@ TEST_F(AgentFilesTest, OtpIsTheTenCharactersBeforeTheLastEqualsSign) {
             0u);
   ASSERT_EQ(key.DeleteValue(u"Path"), 0u);
   EXPECT_EQ(GetLastAppliedOTP(), "");
-}
-
-TEST_F(AgentFilesTest, LogPullingUsesTheServerDirectlyAndTheRelayWhenRoaming) {
-  env_.WriteTenantJson(R"({"csUrl":"cs.example.test","csPrtNo":443,"csAppNm":"app","rpIP":"10.0.0.9","rpPrtNo":8443})");
-  std::string host, port, app;
-  env_.support().SetConnectionStatus(1);
-  ASSERT_TRUE(GetLogPullingInfoFromDat(&host, &port, &app));
-  EXPECT_EQ(host + ":" + port + "/" + app, "cs.example.test:443/app");
-  env_.support().SetConnectionStatus(2);
-  ASSERT_TRUE(GetLogPullingInfoFromDat(&host, &port, &app));
-  EXPECT_EQ(host + ":" + port + "/" + app, "10.0.0.9:8443/app");
-  EXPECT_TRUE(log_.Contains("End point is in Roaming."));
-
-  // Each missing key fails with its own line, and every failure gives the store back.
-  const struct {
-    const char* tenant;
-    const char* line;
-  } kMissing[] = {
-      {R"({"csUrl":"cs","csPrtNo":443,"csAppNm":"app"})", "GetTenantInfoOfGivenKey() failed for IP Address."},
-      {R"({"rpIP":"10.0.0.9","csAppNm":"app"})", "GetTenantInfoOfGivenKey() failed for port no."},
-      {R"({"rpIP":"10.0.0.9","rpPrtNo":8443})", "GetTenantInfoOfGivenKey() failed for app name."},
-  };
-  for (const auto& m : kMissing) {
-    env_.WriteTenantJson(m.tenant);
-    EXPECT_FALSE(GetLogPullingInfoFromDat(&host, &port, &app));
-    EXPECT_TRUE(log_.ContainsAtLevel(AG_LOG_FAILURE, m.line)) << m.line;
-  }
-  env_.RemoveTenantFile();
-  EXPECT_FALSE(GetLogPullingInfoFromDat(&host, &port, &app));
-  EXPECT_EQ(CTenantInfo::getInstance(false), nullptr);
 }
 
 }  // namespace

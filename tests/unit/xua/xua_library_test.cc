@@ -2,12 +2,10 @@
 // library, with the suite's stand-in installed into the test's machine root.
 #include <gtest/gtest.h>
 
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "core/common/ua_passphrase.h"
-#include "platform/registry.h"
 #include "xua_env.h"
 
 namespace {
@@ -26,14 +24,6 @@ class XuaLibraryTest : public ::testing::Test {
   XuaEnv env_;
 };
 
-TEST_F(XuaLibraryTest, WithoutTheUnifiedAgentNothingIsLoadedAndMessagesFail) {
-  EXPECT_FALSE(IsXUAInstalled());
-  char udi[100] = {};
-  EXPECT_FALSE(GetUDIFromXUA(udi, sizeof udi));
-  EXPECT_TRUE(env_.log.ContainsFrom("GetUDIFromXUA", "SubscribeForXUACommn failed"));
-  EXPECT_TRUE(NothingLoaded());
-}
-
 TEST_F(XuaLibraryTest, SubscriptionWithTheAgentsPassphraseAndItsEnd) {
   InstallUnifiedAgent();
   EXPECT_TRUE(IsXUAInstalled());
@@ -49,25 +39,10 @@ TEST_F(XuaLibraryTest, SubscriptionWithTheAgentsPassphraseAndItsEnd) {
   EXPECT_EQ(calls[0]["clientType"].asUInt(), 3u);
   EXPECT_EQ(calls[0]["productId"].asString(), "PRODUCT-ID");
   EXPECT_EQ(calls[0]["passphrase"].asString(), "accepted");
-  EXPECT_EQ(calls[2]["clientType"].asUInt(), 3u);
   // The passphrase is a secret: never in the agent's log.
   char passphrase[UA_PASSPHRASE_BUFFER_SIZE] = {};
   ASSERT_EQ(GenerateUAPassphrase(passphrase, sizeof passphrase), 0u);
   EXPECT_FALSE(env_.log.Contains(passphrase));
-}
-
-TEST_F(XuaLibraryTest, PathValueWithoutTrailingSeparatorGluesTheNameOnAndFailsToLoad) {
-  InstallUnifiedAgent();
-  platform::RegistryKey key;
-  ASSERT_EQ(key.CreateKey(platform::RegistryHive::kLocalMachine,
-                          u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\UAAGENT.EXE"),
-            0u);
-  std::string folder = env_.machine.UnifiedAgentFolder();
-  folder.pop_back();
-  ASSERT_EQ(key.WriteString(u"Path", *platform::Utf8ToUtf16(folder)), 0u);
-  EXPECT_FALSE(SubscribeForXUACommn());
-  EXPECT_TRUE(env_.log.Contains("DLL Path: (" + folder + "uaint.dll)."));
-  EXPECT_TRUE(env_.Calls().empty());
 }
 
 struct Refusal {
@@ -98,42 +73,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Refusal{"WrongPassphrase", UAINT_LIBRARY, "passphrase=not-the-agents-passphrase", {"SubscribeV2"},
                 "pfnSubscribeV2 Failed"},
-        Refusal{"SubscribeStatusFive", UAINT_LIBRARY, "status.SubscribeV2=5", {"SubscribeV2"}, "pfnSubscribeV2 Failed"},
         Refusal{"NoNotificationCallbackExport", UAINT_WITHOUT_CALLBACK_LIBRARY, "", {"SubscribeV2", "UnSubscribe"},
                 "GetProcAddress Failed for RegisterNotificationCallback Error code:(127)"}),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(XuaLibraryTest, NotificationsFromTheUnifiedAgentReachTheCallback) {
-  InstallUnifiedAgent();
-  ASSERT_TRUE(NotifyToXUAForUpgradation());
-  EXPECT_TRUE(env_.log.ContainsFrom("CallbackForNotification", "End"));
-  EXPECT_THAT(env_.Names(), ElementsAre("SubscribeV2", "RegisterNotificationCallback", "ProcessCommand",
-                                        "callback", "FreeResponse"));
-}
-
-// A support library whose product-id call throws.
-class ThrowingSupport : public InMemorySupportLibrary {
- public:
-  explicit ThrowingSupport(bool standard) : standard_(standard) {}
-  uint8_t GetProductIDForXUA(char*, uint32_t) override {
-    if (standard_) throw std::runtime_error("product id store broken");
-    throw 42;
-  }
-
- private:
-  bool standard_;
-};
-
-TEST_F(XuaLibraryTest, ExceptionsStayInsideAndNameTheRoutine) {
-  InstallUnifiedAgent();
-  for (const bool standard : {true, false}) {
-    ThrowingSupport support(standard);
-    ScopedSiblings scope(SiblingSet{.support = &support});
-    EXPECT_FALSE(SendDataToXUA());
-  }
-  EXPECT_TRUE(env_.log.ContainsAtLevel(AG_LOG_FAILURE, "STD::exception found in SendDataToXUA."));
-  EXPECT_TRUE(env_.log.ContainsAtLevel(AG_LOG_FAILURE, "Global::exception found in SendDataToXUA."));
-  EXPECT_TRUE(env_.Calls().empty());
-}
 
 }  // namespace

@@ -124,7 +124,6 @@ TEST_F(XuaMessageFlowTest, IdentifierRefusedByTheUnifiedAgentOrLongerThanTheBuff
   char udi[8] = {};
   EXPECT_FALSE(GetUDIFromXUA(udi, sizeof udi));
   EXPECT_STREQ(udi, "UDI-FRO");
-  EXPECT_FALSE(GetUDIFromXUA(nullptr, 100));
   env_.Configure("status.GetUDIFromQA=3");
   char whole[100] = {};
   EXPECT_FALSE(GetUDIFromXUA(whole, sizeof whole));

@@ -1,5 +1,4 @@
-// The version and system libraries.
-#include <agsuite/agsystem.h>
+// The version library: the version the agent reports for the installed product.
 #include <agsuite/agvers.h>
 #include <gtest/gtest.h>
 
@@ -21,13 +20,6 @@ TEST(ProductVersion, IsTheBuildsOwnVersionForAnExistingFolderOnly) {
   std::ofstream(file) << "x";
   EXPECT_EQ(GetProductVersion(u"/no/such/agent/folder", parts), 0);
   EXPECT_EQ(GetProductVersion(file.u16string().c_str(), parts), 0);  // a file is no installation folder
-}
-
-TEST(SystemCleanUp, ReportsSuccessAndToleratesNoStatusWord) {
-  uint32_t status = 0xDEADBEEF;
-  SystemCleanUpCall(&status);
-  EXPECT_EQ(status, 0u);
-  SystemCleanUpCall(nullptr);
 }
 
 }  // namespace
