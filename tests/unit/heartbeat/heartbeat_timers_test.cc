@@ -79,4 +79,11 @@ TEST(HeartbeatTimers, RelayMinimumReplacesServerMinimumWithTheOnPremisesFlag) {
   EXPECT_TRUE(timers.timeoutRPRegistration);
 }
 
+TEST(HeartbeatTimers, ZeroIntervalsNeverMakeABusyLoop) {
+  HeartbeatTimers timers = MakeTimers(0, true);
+  timers.relay = RelayIntervals{0, 0, 0};
+  Iterate(&timers);
+  EXPECT_GE(Iterate(&timers), 1u);
+}
+
 }  // namespace

@@ -74,6 +74,9 @@ TEST_F(ServerCommandTest, UnregisterAndRegistrationStatusCommandsSetTheStatus) {
 }
 
 TEST_F(ServerCommandTest, HeartbeatIntervalIsStoredOnlyWhenValid) {
+  // An interval of 0 stored would make the heartbeat thread spin.
+  EXPECT_FALSE(Command(Cmd(27, R"({"interval":0})")));
+  EXPECT_FALSE(ReadStore(28, 4).has_value());
   ASSERT_TRUE(Command(Cmd(27, R"({"interval":45})")));
   EXPECT_EQ(ReadStore(28, 4), (std::vector<uint8_t>{45, 0, 0, 0}));
 }
