@@ -9,6 +9,9 @@
 # Much quicker than the tool itself on a tree that is already built (no scratch copy, no first
 # build); the code must be the sampled code, so use it while only tests change.
 # Prints one line per mutant: KILLED (by which program) or SURVIVED, and a total.
+# With KILL_MAP=1 every unit program runs on every mutant and a KILLED line names every test
+# that failed (program: Suite.Test ...;): the map of which tests carry which kill, for knowing
+# what a test change can lose. It takes a full unit run per mutant.
 # Only touches source files (never tests); restores each file even when interrupted.
 set -u
 wt=$(cd "$1" && pwd)
@@ -49,7 +52,10 @@ open(path, "w").write("\n".join(lines))
   by=""
   for t in out/normal/bin/*_tests; do
     case "$t" in *e2e_tests) continue ;; esac
-    if ! timeout 150 "$t" --gtest_brief=1 >"$log" 2>&1; then by=${t##*/}; break; fi
+    timeout 150 "$t" --gtest_brief=1 >"$log" 2>&1 && continue
+    if [ "${KILL_MAP:-0}" != 1 ]; then by=${t##*/}; break; fi
+    failed=$(sed -n 's/^\[  FAILED  \] \([A-Za-z][^ ,]*\).*/\1/p' "$log" | sort -u | tr '\n' ' ')
+    by="$by ${t##*/}: ${failed:-(crashed or timed out)};"
   done
   if [ -n "$by" ]; then
     echo "KILLED   $file:$line $(jq -r .change <<<"$row") by $by"; killed=$((killed + 1))
