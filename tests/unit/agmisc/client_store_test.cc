@@ -1,6 +1,6 @@
-// The numbered entries and the event table of the client data store, and how
-// the store fails: damaged file, lock held by another connection, full disk.
-#include <sqlite3.h>
+// The numbered entries of the client data store, how the store fails (damaged
+// file, full disk; a lock held elsewhere: ConnectionFigureTest), and the
+// client identities kept in it.
 #include <sys/stat.h>
 
 #include <array>
@@ -17,42 +17,24 @@ using agmisc_test::OpenStore;
 class ClientStoreTest : public AgentRootTest {};
 
 TEST_F(ClientStoreTest, EntryRoundTripsIsReplacedDeletedAndReadOnlyIntoABufferOfItsSizeOrLarger) {
-  std::array<uint8_t, 16> digest{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
   {
     OpenStore db;
-    ASSERT_EQ(CLSetDataByType(db.get(), 42, CL_DATA_TYPE_BLOB, 4, "abcd"), 1);
-    ASSERT_EQ(CLSetDataByType(db.get(), 42, CL_DATA_TYPE_BLOB, digest.size(), digest.data()), 1);
+    ASSERT_EQ(CLSetDataByType(db.get(), 42, CL_DATA_TYPE_BLOB, 6, "abcdef"), 1);
+    ASSERT_EQ(CLSetDataByType(db.get(), 42, CL_DATA_TYPE_BLOB, 4, "\x01\x02\x03\x04"), 1);
     ASSERT_EQ(CLSetDataByType(db.get(), 27, CL_DATA_TYPE_BLOB, 4, "abcd"), 1);
     ASSERT_EQ(CLDeleteDataById(db.get(), 27), 1);
   }
   agmisc::DropIdleStores();  // entries survive reopening
   OpenStore db;
-  std::array<uint8_t, 24> larger;
+  std::array<uint8_t, 6> larger;
   larger.fill(0xEE);
   ASSERT_EQ(CLGetDataByType(db.get(), 42, CL_DATA_TYPE_BLOB, larger.size(), larger.data()), 1);
-  std::array<uint8_t, 24> expected{};
-  std::copy(digest.begin(), digest.end(), expected.begin());
-  EXPECT_EQ(larger, expected);  // the rest zeroed
-
-  std::array<uint8_t, 8> small{};
-  EXPECT_EQ(CLGetDataByType(db.get(), 42, CL_DATA_TYPE_BLOB, small.size(), small.data()), 0);
+  EXPECT_EQ(larger, (std::array<uint8_t, 6>{1, 2, 3, 4, 0, 0}));  // the rest zeroed
+  EXPECT_EQ(CLGetDataByType(db.get(), 42, CL_DATA_TYPE_BLOB, 3, larger.data()), 0);
   EXPECT_EQ(CLGetDataByType(db.get(), 27, CL_DATA_TYPE_BLOB, larger.size(), larger.data()), 0);
-
   struct stat info {};
   ASSERT_EQ(::stat(StorePath().c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);
-}
-
-TEST_F(ClientStoreTest, EventRowIsAddedReplacedAndMissingReadsAsZero) {
-  OpenStore db;
-  int32_t frequency = -1;
-  int64_t last_sync = -1;
-  EXPECT_EQ(CLGetDataByEvtID(db.get(), 114, &frequency, &last_sync), 0);
-  EXPECT_EQ(std::make_pair(frequency, last_sync), std::make_pair(0, int64_t{0}));
-  ASSERT_EQ(CLAddEventLastSync(db.get(), 114, 1439, 1000), 1);
-  ASSERT_EQ(CLAddEventLastSync(db.get(), 114, 1439, 5000), 1);
-  ASSERT_EQ(CLGetDataByEvtID(db.get(), 114, &frequency, &last_sync), 1);
-  EXPECT_EQ(std::make_pair(frequency, last_sync), std::make_pair(1439, int64_t{5000}));
 }
 
 TEST_F(ClientStoreTest, FileThatIsNotADatabaseFailsCleanlyAndIsKept) {
@@ -62,27 +44,9 @@ TEST_F(ClientStoreTest, FileThatIsNotADatabaseFailsCleanlyAndIsKept) {
   EXPECT_EQ(CLOpenDatabase(&db), 0);
   EXPECT_EQ(db, nullptr);
   EXPECT_EQ(std::filesystem::file_size(StorePath()), 8192u);  // left for inspection
-}
-
-// Another connection holding the write lock: a write waits for the busy
-// time-out and then fails; reads still succeed (WAL readers do not block).
-TEST_F(ClientStoreTest, LockHeldElsewhereMakesWritesFailAfterBusyTimeout) {
-  agmisc::SetStoreBusyTimeoutMs(1);
-  {
-    OpenStore db;
-    ASSERT_EQ(CLSetDataByType(db.get(), 73, CL_DATA_TYPE_BLOB, 1, "5"), 1);
-    sqlite3* other = nullptr;
-    ASSERT_EQ(sqlite3_open(StorePath().c_str(), &other), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE; DELETE FROM events;", nullptr, nullptr, nullptr), SQLITE_OK);
-    EXPECT_EQ(CLSetDataByType(db.get(), 73, CL_DATA_TYPE_BLOB, 1, "6"), 0);
-    EXPECT_EQ(CLSetPendingCommand(db.get(), 14, CL_DATA_TYPE_BLOB, 1, "6"), 0);
-    char back = 0;
-    EXPECT_EQ(CLGetDataByType(db.get(), 73, CL_DATA_TYPE_BLOB, 1, &back), 1);
-    EXPECT_EQ(back, '5');
-    ASSERT_EQ(sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
-    EXPECT_EQ(CLSetDataByType(db.get(), 73, CL_DATA_TYPE_BLOB, 1, "6"), 1);
-    sqlite3_close(other);
-  }
+  char buffer[100];
+  EXPECT_EQ(GetClientGUID(buffer, sizeof(buffer)), 0);  // not "never stored": start-up must not replace it
+  EXPECT_EQ(GetClientUDI(buffer, sizeof(buffer)), 0);
 }
 
 TEST_F(ClientStoreTest, FullDiskFailsTheWriteAndKeepsEarlierEntries) {
@@ -97,6 +61,27 @@ TEST_F(ClientStoreTest, FullDiskFailsTheWriteAndKeepsEarlierEntries) {
   std::vector<uint8_t> back(16);
   EXPECT_EQ(store->GetEntry(42, CL_DATA_TYPE_BLOB, back.size(), back.data()), agmisc::ReadResult::kFound);
   EXPECT_EQ(back, small);
+}
+
+// "Never stored" is a successful empty read, so that start-up generates an
+// identity only then and never because the store failed.
+TEST_F(ClientStoreTest, GuidAndUdiReadEmptyUntilStoredThenRoundTrip) {
+  char buffer[100] = "stale";
+  EXPECT_EQ(GetClientGUID(buffer, sizeof(buffer)), 1);
+  EXPECT_STREQ(buffer, "");
+  ASSERT_EQ(SetClientGUID("0f8fad5b-d9cb-469f-a165-70867728950e"), 1);
+  ASSERT_EQ(SetClientUDI("udi-123"), 1);
+  char text[260];
+  ASSERT_EQ(GetClientGUIDText(text, sizeof(text)), 1);
+  EXPECT_STREQ(text, "0f8fad5b-d9cb-469f-a165-70867728950e");
+  ASSERT_EQ(GetClientUDI(buffer, sizeof(buffer)), 1);
+  EXPECT_STREQ(buffer, "udi-123");
+}
+
+TEST_F(ClientStoreTest, TenantIdBecomesHexSha256) {
+  char buffer[260];
+  ASSERT_EQ(EncryptTenantId("abc", buffer, sizeof(buffer)), 1);
+  EXPECT_STREQ(buffer, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
 }
 
 }  // namespace

@@ -42,61 +42,46 @@ TEST_F(SettingsTest, UpgradeDataIsOneBlockUnderTheCallersSectionAndAPartialWrite
 }
 
 TEST_F(SettingsTest, UpgradeCommandCopiesAreKeptApart) {
-  AgUpgradeCmdRecord first{};
-  std::strcpy(first.szCmdGuid, "guid-of-major-upgrade");
-  AgUpgradeCmdRecord second{};
-  std::strcpy(second.szCmdGuid, "guid-of-sp-upgrade");
-  ASSERT_EQ(SetUpgrdCmdInfoToINI(0, &first), 1);
-  ASSERT_EQ(SetUpgrdCmdInfoToINI(1, &second), 1);
-  AgUpgradeCmdRecord back{};
-  ASSERT_EQ(GetUpgrdCmdInfoFromINI(0, &back), 1);
-  EXPECT_STREQ(back.szCmdGuid, first.szCmdGuid);
-  ASSERT_EQ(GetUpgrdCmdInfoFromINI(1, &back), 1);
-  EXPECT_STREQ(back.szCmdGuid, second.szCmdGuid);
+  AgUpgradeCmdRecord records[2] = {};
+  std::strcpy(records[0].szCmdGuid, "guid-of-major-upgrade");
+  std::strcpy(records[1].szCmdGuid, "guid-of-sp-upgrade");
+  for (uint32_t slot : {0u, 1u}) ASSERT_EQ(SetUpgrdCmdInfoToINI(slot, &records[slot]), 1);
+  for (uint32_t slot : {0u, 1u}) {
+    AgUpgradeCmdRecord back{};
+    ASSERT_EQ(GetUpgrdCmdInfoFromINI(slot, &back), 1);
+    EXPECT_STREQ(back.szCmdGuid, records[slot].szCmdGuid);
+  }
 }
 
 // Each number other components write into agadv.ini: its default without a
 // file, then the value written under its key.
 TEST_F(SettingsTest, NumbersReadTheirDefaultsWithoutFileAndWhatOthersWrote) {
   struct Number {
-    uint8_t (*number)(uint32_t*);
-    uint8_t (*flag)(uint8_t*);
+    uint8_t (*read)(uint32_t*);
     const char16_t* section;
     const char16_t* key;
     uint32_t default_value;
     uint32_t written;
-    uint32_t read() const {
+    uint32_t value() const {
       uint32_t value = 99;
-      uint8_t small = 99;
-      if (number != nullptr) return number(&value) == 1 ? value : 99;
-      return flag(&small) == 1 ? small : 99;
+      return read(&value) == 1 ? value : 99;
     }
   };
   const Number kNumbers[] = {
-      {GetClientUpgradeType, nullptr, kAdvanced, u"minorupgrade", 0, 2},
-      {GetgetURLReducedClientHBMaxCount, nullptr, kAdvanced, u"reducedhbmaxcount", 3, 6},
-      {GetgetURLReducedClientHBValue, nullptr, kAdvanced, u"reducedhbvalue", 5, 7},
-      {GetAVUpgradeStatus, nullptr, u"AV_CONFIG_FLAGS", u"avupgradestatus", 0, 4},
-      {GetAVDownloadUrlSrc, nullptr, u"AV_CONFIG_FLAGS", u"avdownloadurlsrc", 0, 2},
-      {nullptr, GetPTPStatus, u"AV_CONFIG_FLAGS", u"ptpstatus", 0, 1},
-      {nullptr, GetIsWebServerInstalled, u"AV_CONFIG_FLAGS", u"webserverinstalled", 0, 1},
+      {GetClientUpgradeType, kAdvanced, u"minorupgrade", 0, 2},
+      {GetgetURLReducedClientHBMaxCount, kAdvanced, u"reducedhbmaxcount", 3, 6},
+      {GetgetURLReducedClientHBValue, kAdvanced, u"reducedhbvalue", 5, 7},
+      {GetAVUpgradeStatus, u"AV_CONFIG_FLAGS", u"avupgradestatus", 0, 4},
   };
-  for (const auto& n : kNumbers) EXPECT_EQ(n.read(), n.default_value) << platform::Utf16ToUtf8(n.key).value_or("");
+  for (const auto& n : kNumbers) EXPECT_EQ(n.value(), n.default_value) << platform::Utf16ToUtf8(n.key).value_or("");
   for (const auto& n : kNumbers) WriteIni(n.section, n.key, platform::Utf8ToUtf16(std::to_string(n.written))->c_str());
-  for (const auto& n : kNumbers) EXPECT_EQ(n.read(), n.written) << platform::Utf16ToUtf8(n.key).value_or("");
+  for (const auto& n : kNumbers) EXPECT_EQ(n.value(), n.written) << platform::Utf16ToUtf8(n.key).value_or("");
 
   // The core's minor-upgrade check and the consent read what the setters write.
   ASSERT_EQ(SetClientUpgradeType(1), 1);
   ASSERT_EQ(SetClientAutoUpgrade(1), 1);
-  EXPECT_EQ(kNumbers[0].read(), 1u);
+  EXPECT_EQ(kNumbers[0].value(), 1u);
   EXPECT_EQ(platform::GetPrivateProfileIntW(kAdvanced, u"autoupgradeconsent", 0, AgentIni().c_str()), 1u);
-
-  char id[260];
-  ASSERT_EQ(GetProductIDForXUA(id, sizeof(id)), 1);
-  EXPECT_STREQ(id, "AGCLIENTAGENT");
-  WriteIni(kAdvanced, u"productid", u"EPP-7");
-  ASSERT_EQ(GetProductIDForXUA(id, sizeof(id)), 1);
-  EXPECT_STREQ(id, "EPP-7");
 }
 
 TEST_F(SettingsTest, AssetTagIsReadWithItsFlagAndTheFlagIsReset) {

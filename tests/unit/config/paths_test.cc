@@ -1,12 +1,14 @@
+// Where the agent finds the product, the update managers and its own files,
+// the secure-protocol repair and the version it reports.
 #include "core/config/paths.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cctype>
+#include <filesystem>
 #include <optional>
 
+#include "core/config/agent_files.h"
 #include "platform/error.h"
 #include "platform/os_version.h"
 #include "tests/unit/config/config_test_env.h"
@@ -26,21 +28,6 @@ class PathsTest : public ::testing::Test {
   ConfigTestEnv env_;
 };
 
-TEST_F(PathsTest, ScannerPathIsTheModuleFolderWhenEqualToItElseTakenAsItIs) {
-  char folder[260] = {};
-  EXPECT_FALSE(CFGetVornexPath(folder, sizeof(folder)));
-  std::string shouted = platform::ModuleFolder();
-  std::transform(shouted.begin(), shouted.end(), shouted.begin(), [](unsigned char c) { return std::toupper(c); });
-  ConfigTestEnv::SetAppPath(u"avscan.exe", shouted);
-  ASSERT_TRUE(CFGetVornexPath(folder, sizeof(folder)));
-  EXPECT_EQ(std::string(folder), platform::ModuleFolder());
-  ConfigTestEnv::SetAppPath(u"avscan.exe", "/opt/Vendor/Scanner/");
-  ASSERT_TRUE(CFGetVornexPath(folder, sizeof(folder)));
-  EXPECT_STREQ(folder, "/opt/Vendor/Scanner/");
-  ConfigTestEnv::SetAppPath(u"avscan.exe", "/" + std::string(259, 'p'));
-  EXPECT_FALSE(CFGetVornexPath(folder, sizeof(folder)));
-}
-
 // Callers ask only whether there is one: the current version is not old.
 TEST_F(PathsTest, OldUpdateManagerIsAnyOldVersionButNotTheCurrentOne) {
   bool found = true;
@@ -59,9 +46,7 @@ TEST_F(PathsTest, OldUpdateManagerIsAnyOldVersionButNotTheCurrentOne) {
 // cannot be read).
 TEST_F(PathsTest, SecureProtocolZeroIsDeletedOnWindows10Only) {
   EXPECT_FALSE(ChkSecureProtocolKey());  // no key
-  platform::OsVersionRecord windows81;
-  windows81.major = 6;
-  windows81.minor = 3;
+  const platform::OsVersionRecord windows81{.major = 6, .minor = 3};
   const struct {
     uint32_t value;
     std::optional<std::optional<platform::OsVersionRecord>> os;  // unset: the default, Windows 10
@@ -87,21 +72,53 @@ TEST_F(PathsTest, SecureProtocolZeroIsDeletedOnWindows10Only) {
 }
 
 TEST_F(PathsTest, ClientVersionHasTwoOrFourParts) {
-  MockVersionLibrary version;
-  SiblingSet set;
-  set.version = &version;
-  ScopedSiblings siblings(set);
+  ::testing::NiceMock<MockVersionLibrary> version;
+  ScopedSiblings siblings(SiblingSet{.version = &version});
   const uint8_t parts[4] = {10, 14, 0, 1};
-  EXPECT_CALL(version, GetProductVersion(_, _))
-      .WillOnce(DoAll(SetArrayArgument<1>(parts, parts + 4), Return(1)))
-      .WillOnce(DoAll(SetArrayArgument<1>(parts, parts + 4), Return(1)))
-      .WillOnce(Return(0));
+  ON_CALL(version, GetProductVersion(_, _)).WillByDefault(DoAll(SetArrayArgument<1>(parts, parts + 4), Return(1)));
   char text[20] = {};
   ASSERT_TRUE(GetClientVersion(text, sizeof(text), false));
   EXPECT_STREQ(text, "10.14");
   ASSERT_TRUE(GetClientVersion(text, sizeof(text), true));
   EXPECT_STREQ(text, "10.14.0.1");
-  EXPECT_FALSE(GetClientVersion(text, sizeof(text), true));
+}
+
+class AgentFilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    product_ = env_.base() + "product/";
+    std::filesystem::create_directories(product_);
+    ConfigTestEnv::SetAppPath(u"avscan.exe", product_);
+  }
+
+  ConfigTestEnv env_;
+  std::string product_;
+};
+
+TEST_F(AgentFilesTest, OsQueryStatusReadsTheFlagWithDefaultZero) {
+  uint32_t status = 7;
+  EXPECT_TRUE(GetOSQueryStatus(&status));
+  EXPECT_EQ(status, 0u);
+  ConfigTestEnv::WriteFile(env_.root() + "config/agadv.ini", "[av_config_flags]\nIOSQUERYSTS=1\n");
+  EXPECT_TRUE(GetOSQueryStatus(&status));
+  EXPECT_EQ(status, 1u);
+}
+
+// The one-time password is the ten characters before the last '='; anything
+// else reads as none.
+TEST_F(AgentFilesTest, OtpIsTheTenCharactersBeforeTheLastEqualsSign) {
+  const struct {
+    const char* file;  // nullptr: no file
+    const char* otp;
+  } kFiles[] = {
+      {nullptr, ""},
+      {"seed=abc\nOTP 0123456789=", "0123456789"},
+      {"012345678=", ""},  // nine characters before the marker
+  };
+  for (const auto& f : kFiles) {
+    if (f.file != nullptr) ConfigTestEnv::WriteFile(product_ + "dcotp.ini", f.file);
+    EXPECT_EQ(GetLastAppliedOTP(), f.otp) << (f.file ? f.file : "no file");
+  }
 }
 
 }  // namespace

@@ -1,13 +1,16 @@
 // The event log as its users see it: which lines reach the file and the
-// capture sinks, the file's line format, rotation, and concurrent writers.
+// capture sinks, the file's line format, rotation and modes, and the UTF-16
+// twin of the writer (UTF-16 format and text arguments come out as UTF-8,
+// every other conversion as printf would write it).
 #include <agsuite/agevtlog.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "../mocks/log_capture.h"
@@ -26,7 +29,6 @@ std::vector<std::string> ReadLines(const fs::path& path) {
 
 class EventLogTest : public ::testing::Test {
  protected:
-  void SetUp() override { saved_level_ = AgEvtLogGetMaxLevel(); }
   void TearDown() override {
     AgEvtLogCloseFile();
     AgEvtLogSetMaxLevel(saved_level_);
@@ -38,7 +40,7 @@ class EventLogTest : public ::testing::Test {
 
   test_support::ScratchFolder scratch_{"evtlog-"};
   fs::path folder_ = fs::path(scratch_.path()) / "logs";  // made by the log itself
-  uint32_t saved_level_ = 0;
+  uint32_t saved_level_ = AgEvtLogGetMaxLevel();
 };
 
 TEST_F(EventLogTest, FileGetsLinesUpToMaxLevelInItsFormatWhileSinksGetAllAndReopeningAppends) {
@@ -81,22 +83,52 @@ TEST_F(EventLogTest, RotationKeepsTheNewestLinesInBoundedFiles) {
   for (size_t i = 1; i < all.size(); ++i) EXPECT_EQ(std::stoi(all[i]), std::stoi(all[i - 1]) + 1);
 }
 
-TEST_F(EventLogTest, ConcurrentWritersNeverInterleaveLines) {
-  ASSERT_TRUE(Open(64ull << 20, 1));
-  constexpr int kThreads = 8;
-  constexpr int kLines = 300;
-  std::vector<std::thread> writers;
-  for (int t = 0; t < kThreads; ++t) {
-    writers.emplace_back([t] {
-      for (int i = 0; i < kLines; ++i) {
-        AgEvtLogWrite(AG_LOG_FAILURE, "m", "writer", __FILE__, __LINE__, "thread %d line %d end", t, i);
-      }
-    });
+// Who may read the agent's log: the file is 0640 in a 0750 folder, also when
+// an older version left them wider or rotation creates the file afresh.
+TEST_F(EventLogTest, WiderModesLeftByAnOlderVersionAreNarrowedAndRotationKeepsThem) {
+  const auto mode = [](const fs::path& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0u;
+  };
+  fs::create_directories(folder_);
+  ::chmod(folder_.c_str(), 0755);
+  for (const char* suffix : {"", ".1"}) {
+    std::ofstream(LogPath(suffix)) << "old line\n";
+    ::chmod(LogPath(suffix).c_str(), 0644);
   }
-  for (auto& w : writers) w.join();
-  const auto lines = ReadLines(LogPath());
-  ASSERT_EQ(lines.size(), static_cast<size_t>(kThreads * kLines));
-  for (const auto& line : lines) ASSERT_THAT(line, ::testing::MatchesRegex(".* L1 m writer: thread [0-9] line [0-9]+ end"));
+  ASSERT_TRUE(Open(64, 2));
+  EXPECT_EQ(mode(folder_), 0750u);
+  // Past 64 bytes the file rotates: the fresh file and the moved ones stay closed.
+  for (int i = 0; i < 4; ++i) AgEvtLogWrite(AG_LOG_FAILURE, "test", "Routine", __FILE__, __LINE__, "line %d", i);
+  AgEvtLogCloseFile();
+  for (const char* suffix : {"", ".1", ".2"}) EXPECT_EQ(mode(LogPath(suffix)), 0640u) << suffix;
+}
+
+template <typename... Args>
+std::string FormatW(const char16_t* format, Args... args) {
+  LogCapture capture;
+  AgEvtLogWriteW(AG_LOG_VERBOSE, "m", "r", __FILE__, __LINE__, format, args...);
+  const auto records = capture.Records();
+  return records.empty() ? std::string("<none>") : records[0].message;
+}
+
+TEST(WideFormat, TextArgumentsAndFormatTextAreUtf16) {
+  EXPECT_EQ(FormatW(u"[%ls|%S]", u"caf\u00e9", u"x"), "[caf\xc3\xa9|x]");
+  EXPECT_EQ(FormatW(u"[%-4s|%4s|%.2s]", u"ab", u"cd", u"abcdef"), "[ab  |  cd|ab]");
+  EXPECT_EQ(FormatW(u"[%s]", static_cast<const char16_t*>(nullptr)), "[(null)]");
+  // An unpaired surrogate cannot be encoded; the line stays readable.
+  const char16_t broken[] = {u'a', static_cast<char16_t>(0xD800), u'b', 0};
+  EXPECT_EQ(FormatW(u"%s", broken), "a\xef\xbf\xbd" "b");
+}
+
+TEST(WideFormat, ArgumentsStayAlignedAfterMixedConversions) {
+  // A wrong guess of one argument's size would shift every later argument;
+  // a malformed conversion consumes none.
+  EXPECT_EQ(FormatW(u"%*d|%.*f %c%lc %y %d%%", 4, 7, 2, 3.14159, u'A', u'\u00e9', 5), "   7|3.14 A\xc3\xa9 %y 5%");
+  EXPECT_EQ(FormatW(u"%hd %s %lld %s %f %s", static_cast<short>(3), u"a", 5ll, u"b", 0.5, u"c"),
+            "3 a 5 b 0.500000 c");
+  EXPECT_EQ(FormatW(u"%td %s %ju", static_cast<ptrdiff_t>(-5000000000), u"a", static_cast<uintmax_t>(7)),
+            "-5000000000 a 7");
 }
 
 }  // namespace

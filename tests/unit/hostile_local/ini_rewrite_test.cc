@@ -36,35 +36,31 @@ class HostileLocalIni : public ::testing::Test {
   std::string ini_ = folder_.Path() + "agent.ini";
 };
 
-// Every name a rewrite could have used for its temporary file before: a
-// symlink planted there must not be written through.
-TEST_F(HostileLocalIni, PlantedSymlinkIsNeverWrittenThrough) {
-  const std::string victim = folder_.Path() + "victim";
-  std::ofstream(victim) << "precious\n";
-  const std::string predictable = ini_ + ".tmp" + std::to_string(getpid()) + "_" + std::to_string(CurrentThreadId());
-  ASSERT_EQ(symlink(victim.c_str(), predictable.c_str()), 0);
-  ASSERT_TRUE(Write("Interval", "30"));
-  std::string victim_text;
-  std::getline(std::ifstream(victim), victim_text);
-  EXPECT_EQ(victim_text, "precious");
-  EXPECT_EQ(Read("Interval"), "30");
-}
-
-TEST_F(HostileLocalIni, RewriteKeepsModeAndOwner) {
+// The rewrite keeps the file's owner and mode, and goes through a file of its
+// own: a symlink planted under every name its temporary file could have had
+// before is never written through.
+TEST_F(HostileLocalIni, RewriteKeepsModeAndOwnerAndNeverWritesThroughAPlantedSymlink) {
   std::ofstream(ini_) << "[Settings]\nA=1\n";
   ASSERT_EQ(chmod(ini_.c_str(), 0604), 0);
   const bool other_owner = hostile_test::CanActAsAnotherUser();
   if (other_owner) {
     ASSERT_EQ(chown(ini_.c_str(), hostile_test::kNobody, hostile_test::kNobody), 0);
   }
+  const std::string victim = folder_.Path() + "victim";
+  std::ofstream(victim) << "precious\n";
+  const std::string predictable = ini_ + ".tmp" + std::to_string(getpid()) + "_" + std::to_string(CurrentThreadId());
+  ASSERT_EQ(symlink(victim.c_str(), predictable.c_str()), 0);
   ASSERT_TRUE(Write("B", "2"));
+  std::string victim_text;
+  std::getline(std::ifstream(victim), victim_text);
+  EXPECT_EQ(victim_text, "precious");
   struct stat info {};
   ASSERT_EQ(stat(ini_.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0604u);
   if (other_owner) {
     EXPECT_EQ(info.st_uid, hostile_test::kNobody);
   }
-  EXPECT_EQ(Read("A"), "1");
+  EXPECT_EQ(Read("A") + Read("B"), "12");
 }
 
 // While another process of the agent's user holds the file's write lock, a
@@ -89,22 +85,19 @@ TEST_F(HostileLocalIni, WriteGivesUpWhileAnotherProcessHoldsTheLock) {
 // Two processes each add their own keys to one file: none is lost.
 TEST_F(HostileLocalIni, TwoProcessesWritingOneFileKeepEachOthersUpdates) {
   constexpr int kKeysEach = 30;
-  auto writer = [&](const char* prefix) {
-    return [&, prefix] {
-      for (int i = 0; i < kKeysEach; ++i) {
-        if (!Write(prefix + std::to_string(i), "x")) return 1;
-      }
-      return 0;
-    };
-  };
-  const pid_t first = hostile_test::Spawn(writer("a"), false);
-  const pid_t second = hostile_test::Spawn(writer("b"), false);
-  ASSERT_EQ(hostile_test::Wait(first), 0);
-  ASSERT_EQ(hostile_test::Wait(second), 0);
-  for (int i = 0; i < 2 * kKeysEach; ++i) {
-    const std::string key = (i < kKeysEach ? "a" : "b") + std::to_string(i % kKeysEach);
-    EXPECT_EQ(Read(key), "x") << key;
+  pid_t writers[2];
+  for (int w = 0; w < 2; ++w) {
+    writers[w] = hostile_test::Spawn(
+        [&, w] {
+          for (int i = 0; i < kKeysEach; ++i) {
+            if (!Write(std::to_string(w * kKeysEach + i), "x")) return 1;
+          }
+          return 0;
+        },
+        false);
   }
+  for (const pid_t writer : writers) ASSERT_EQ(hostile_test::Wait(writer), 0);
+  for (int i = 0; i < 2 * kKeysEach; ++i) EXPECT_EQ(Read(std::to_string(i)), "x") << i;
 }
 
 }  // namespace

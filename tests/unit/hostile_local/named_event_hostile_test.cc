@@ -1,6 +1,6 @@
-// Named events against local users who are not the agent: they cannot hold
-// up the agent with locks, cannot create or squat a name, and may set (only)
-// an event the agent made settable by everyone.
+// Named events: their holders share one state, and local users who are not
+// the agent cannot hold up the agent with locks, cannot create or squat a
+// name, and may set (only) an event the agent made settable by everyone.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -13,7 +13,6 @@
 #include "other_process.h"
 #include "platform/error.h"
 #include "platform/event.h"
-#include "platform/folders.h"
 #include "platform/named_event.h"
 #include "platform/process.h"
 #include "temp_folder.h"
@@ -40,15 +39,38 @@ std::unique_ptr<NamedEvent> CreateSettableByEveryone(std::string_view name) {
   return event;
 }
 
-// The machine root must be reachable by the other user.
-void OpenUpRoot(const TempFolder& root) { chmod(root.Path().c_str(), 0755); }
+class HostileLocalNamedEvent : public ::testing::Test {
+ protected:
+  HostileLocalNamedEvent() { chmod(root_.Path().c_str(), 0755); }  // reachable by the other user
+  TempFolder root_{true};
+};
+
+// The build launcher's check and the installation-status signal ask whether
+// anybody holds a name: holders share one state, and once every holder is
+// gone the name is not found.
+TEST_F(HostileLocalNamedEvent, HoldersShareOneStateAndANameNobodyHoldsIsNotFound) {
+  uint32_t error = 99;
+  EXPECT_EQ(NamedEvent::OpenExisting(kStatusEvent, &error), nullptr);
+  EXPECT_EQ(error, kErrorFileNotFound);
+  auto first = NamedEvent::CreateOrOpen(kStatusEvent, true, true, nullptr, &error);
+  ASSERT_NE(first, nullptr);
+  EXPECT_FALSE(first->AlreadyExisted());
+  auto second = NamedEvent::CreateOrOpen(kStatusEvent, true, false, nullptr, &error);  // its initial state is ignored
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(error, kErrorAlreadyExists);
+  EXPECT_EQ(Poll(second.get()), 0);
+  second->Reset();
+  EXPECT_EQ(Poll(first.get()), kWaitTimeout);
+  first.reset();
+  second.reset();
+  EXPECT_EQ(NamedEvent::OpenExisting(kStatusEvent, &error), nullptr);
+  EXPECT_EQ(error, kErrorFileNotFound);
+}
 
 // Another process (of another user when we can) holds exclusive flocks on
 // the events folder and on the event's FIFO, as `flock <folder> sleep` would:
 // creating, setting and resetting events still completes.
-TEST(HostileLocalNamedEvent, LocksHeldByAnotherProcessDoNotHoldUpTheAgent) {
-  TempFolder root(true);
-  OpenUpRoot(root);
+TEST_F(HostileLocalNamedEvent, LocksHeldByAnotherProcessDoNotHoldUpTheAgent) {
   auto status = CreateSettableByEveryone(kStatusEvent);
   ASSERT_NE(status, nullptr);
   const std::string folder = NamedEvent::Folder();
@@ -61,7 +83,6 @@ TEST(HostileLocalNamedEvent, LocksHeldByAnotherProcessDoNotHoldUpTheAgent) {
       },
       CanActAsAnotherUser());
   ASSERT_TRUE(holder.holding());
-
   // The agent's side runs in a child of its own, so that a hang fails the
   // test instead of stalling it.
   const int agent = hostile_test::Run(
@@ -77,13 +98,12 @@ TEST(HostileLocalNamedEvent, LocksHeldByAnotherProcessDoNotHoldUpTheAgent) {
 
 // Another user may set the status event, which the agent made for that; it
 // may neither reset it, nor open the agent's private events, nor create a
-// name of its own.
-TEST(HostileLocalNamedEvent, AnotherUserSetsOnlyWhatIsSettableAndCreatesNothing) {
-  if (!CanActAsAnotherUser()) {
-    GTEST_SKIP() << "needs to run as the superuser to act as another user";
-  }
-  TempFolder root(true);
-  OpenUpRoot(root);
+// name of its own. When an older version left the folder world-writable and
+// another user planted and holds a FIFO under the name of the build
+// launcher's event, the agent closes the folder and neither opens nor adopts
+// the impostor.
+TEST_F(HostileLocalNamedEvent, AnotherUserSetsOnlyWhatIsSettableAndItsNamesAreRefused) {
+  if (!CanActAsAnotherUser()) GTEST_SKIP() << "needs to run as the superuser to act as another user";
   auto status = CreateSettableByEveryone(kStatusEvent);
   auto own = NamedEvent::CreateOrOpen("Global\\agent_only", true, false, nullptr, nullptr);
   ASSERT_NE(status, nullptr);
@@ -101,19 +121,8 @@ TEST(HostileLocalNamedEvent, AnotherUserSetsOnlyWhatIsSettableAndCreatesNothing)
       true);
   EXPECT_EQ(other_user, 0);
   EXPECT_EQ(Poll(status.get()), 0);
-}
 
-// An older version left the folder world-writable; another user planted and
-// holds a FIFO under the name of the build launcher's event. The agent
-// closes the folder and neither opens nor adopts the impostor.
-TEST(HostileLocalNamedEvent, NameCreatedByAnotherUserIsRefused) {
-  if (!CanActAsAnotherUser()) {
-    GTEST_SKIP() << "needs to run as the superuser to act as another user";
-  }
-  TempFolder root(true);
-  OpenUpRoot(root);
   const std::string folder = NamedEvent::Folder();
-  ASSERT_TRUE(EnsureFolder(folder));
   ASSERT_EQ(chmod(folder.c_str(), 01777), 0);
   hostile_test::Holder squatter(
       [&] {
@@ -122,7 +131,6 @@ TEST(HostileLocalNamedEvent, NameCreatedByAnotherUserIsRefused) {
       },
       true);
   ASSERT_TRUE(squatter.holding());
-
   uint32_t error = 0;
   EXPECT_EQ(NamedEvent::OpenExisting("Global\\agbldn_1.0", &error), nullptr);
   EXPECT_EQ(error, kErrorInvalidOwner);

@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <array>
-#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -23,26 +22,19 @@
 #include "core/agcore/entry_points.h"
 #include "core/rpclcore/heartbeat_thread.h"
 #include "core/rpclcore/task_pool.h"
-#include "platform/folders.h"
 #include "tests/unit/mocks/messaging_env.h"
-#include "tests/unit/mocks/scratch_folder.h"
+#include "tests/unit/platform/temp_folder.h"
 
-class FakeCsClient final : public ICSClient {
- public:
-  ~FakeCsClient() override = default;
-};
+class FakeCsClient final : public ICSClient {};
 
 class LifecycleEnv : public MessagingEnv {
  public:
-  LifecycleEnv() : systemScope_(SystemSet(&system)) {
+  LifecycleEnv() : systemScope_(SiblingSet{.system = &system}) {
     using ::testing::_;
     using ::testing::DoAll;
     using ::testing::Invoke;
     using ::testing::Return;
     using ::testing::SetArgPointee;
-    machine_ = test_support::MakeScratchFolder("aglifecycle-machine-");
-    previousMachineRoot_ = platform::MachineRoot();
-    platform::SetMachineRoot(machine_.string() + "/");
     WriteTenantJson(R"({"tenantId":"tenant-1","proxyServer":"proxy.example","proxyPort":3128,)"
                     R"("proxyUserName":"user","proxyPassword":"secret"})");
     support.SetGuid("");
@@ -71,9 +63,6 @@ class LifecycleEnv : public MessagingEnv {
     // checks that pool and heartbeat are gone before this runs.
     StopRpTaskPerformerThreadPool();
     StopClientHeartBeatThread(GetCoreState().rpClient.Exchange(nullptr));
-    platform::SetMachineRoot(previousMachineRoot_);
-    std::error_code ignored;
-    std::filesystem::remove_all(machine_, ignored);
   }
 
   size_t FreeCount(IRPClient* client) const {
@@ -91,22 +80,15 @@ class LifecycleEnv : public MessagingEnv {
     return records.size();
   }
 
+  platform_test::TempFolder machine{true};
   FakeCsClient csClient;
   ::testing::NiceMock<MockSystemLibrary> system;
 
  private:
-  static SiblingSet SystemSet(MockSystemLibrary* system) {
-    SiblingSet set;
-    set.system = system;
-    return set;
-  }
-
   mutable std::mutex mutex_;
   std::array<::testing::NiceMock<MockRpClient>, 160> clients_;  // handed out in order
   size_t next_ = 0;                                            // guarded by mutex_
   std::vector<IRPClient*> freed_;                              // guarded by mutex_
-  std::filesystem::path machine_;
-  std::string previousMachineRoot_;
   ScopedSiblings systemScope_;
 };
 

@@ -1,15 +1,13 @@
 // The start-up sequence against sibling fakes: identities, the proxy record,
-// the UDI library's result rules, and the refusal when no RP client object
-// can be created.
+// the refusal when no RP client object can be created, and what the service
+// host can pass wrongly.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <optional>
 #include <string>
 
 #include "core/agcore/core_state.h"
-#include "core/agcore/lifecycle.h"
 #include "core/siblings/client_store.h"
 #include "lifecycle_env.h"
 
@@ -88,73 +86,52 @@ INSTANTIATE_TEST_SUITE_P(
                      "stored-udi"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// The record is written once: a start whose write was not recorded writes it
+// again; once recorded, the tenant's proxy is left alone.
 TEST_F(StartUpTest, ProxyRecordIsBuiltFromTheTenantAndWrittenOnce) {
-  StartAndStop();
-  const AlignedProxy proxy(Proxy());
-  // No "isProxySet" in the tenant file: no failure, the record goes out disabled.
-  EXPECT_EQ(proxy.record.bProxyEnabled, 0);
-  EXPECT_EQ(std::u16string(proxy.record.szProxyServer), u"proxy.example");
-  EXPECT_EQ(uint32_t{proxy.record.dwProxyPort}, 3128u);
-  EXPECT_EQ(std::u16string(proxy.record.szProxyUser), u"user");
-  EXPECT_EQ(std::u16string(proxy.record.szProxyPassword), u"secret");
-
-  // The next start finds the flag and leaves the tenant's proxy alone.
-  env.WriteTenantJson(R"({"tenantId":"tenant-1","isProxySet":true,"proxyServer":"other"})");
-  StartAndStop();
-  EXPECT_EQ(std::u16string(AlignedProxy(Proxy()).record.szProxyServer), u"proxy.example");
-}
-
-TEST_F(StartUpTest, ProxyLookUpFailuresLeaveTheirFieldsZeroAndAnUnrecordedWriteIsMadeAgainNextStart) {
-  env.WriteTenantJson(R"({"tenantId":"tenant-1","isProxySet":true,"proxyServer":"p"})");
   env.support.Fail(Op::kSet);
   StartAndStop();
-  const AlignedProxy proxy(Proxy());
-  EXPECT_EQ(proxy.record.bProxyEnabled, 1);
-  EXPECT_EQ(uint32_t{proxy.record.dwProxyPort}, 0u);
-  EXPECT_EQ(proxy.record.szProxyUser[0], u'\0');
+  const AlignedProxy first(Proxy());
+  // No "isProxySet" in the tenant file: no failure, the record goes out disabled.
+  EXPECT_EQ(first.record.bProxyEnabled, 0);
+  EXPECT_EQ(std::u16string(first.record.szProxyServer), u"proxy.example");
+  EXPECT_EQ(uint32_t{first.record.dwProxyPort}, 3128u);
+  EXPECT_EQ(std::u16string(first.record.szProxyUser), u"user");
+  EXPECT_EQ(std::u16string(first.record.szProxyPassword), u"secret");
 
   env.support.Fail(Op::kSet, false);
-  env.WriteTenantJson(R"({"tenantId":"tenant-1","isProxySet":true,"proxyServer":"q"})");
+  env.WriteTenantJson(R"({"tenantId":"tenant-1","isProxySet":true,"proxyServer":"p"})");
   StartAndStop();
-  EXPECT_EQ(std::u16string(AlignedProxy(Proxy()).record.szProxyServer), u"q");
+  const AlignedProxy second(Proxy());  // look-ups that fail leave their fields zero
+  EXPECT_EQ(second.record.bProxyEnabled, 1);
+  EXPECT_EQ(std::u16string(second.record.szProxyServer), u"p");
+  EXPECT_EQ(uint32_t{second.record.dwProxyPort}, 0u);
+  EXPECT_EQ(second.record.szProxyUser[0], u'\0');
+
+  env.WriteTenantJson(R"({"tenantId":"tenant-1","isProxySet":true,"proxyServer":"other"})");
+  StartAndStop();
+  EXPECT_EQ(std::u16string(AlignedProxy(Proxy()).record.szProxyServer), u"p");
 }
 
 TEST_F(StartUpTest, FailedRpObjectCreationRefusesOnlyAfterTheInstallStatusThreadEnded) {
   ON_CALL(env.transport, CreateCSClientObject(_, _)).WillByDefault(Return(0));
   EXPECT_CALL(env.resp, HandleClientAgentCoreStartup(_)).Times(0);
   EXPECT_EQ(StartUpForTest(), 0);
-  const size_t failed = env.IndexOf(kStartUp, "CreateRPObject() failed.");
-  const size_t waiting = env.IndexOf("AgentServerCoreStartUp", "Waiting for AV install status thread to return...");
-  const size_t threadExit = env.IndexOf("CaAvInstallStatusThread", "Exit");
   const size_t exitFailed = env.IndexOf(kStartUp, "Exit failed");
   ASSERT_LT(exitFailed, env.log.Records().size()) << env.log.Dump();
-  // The thread may end before or after the "Waiting" line; start-up returns only after it ended.
-  EXPECT_LT(failed, waiting);
-  EXPECT_LT(threadExit, exitFailed);
+  EXPECT_LT(env.IndexOf("CaAvInstallStatusThread", "Exit"), exitFailed);
   EXPECT_EQ(GetCoreState().installStatusThread, nullptr);
 }
 
-// The device-id export's result: status zero, or no length left, is success.
-TEST(GenerateUdiResult, StatusZeroOrNoLengthLeftIsSuccess) {
-  char buffer[100] = {};
-  EXPECT_TRUE(CallGenerateUDI(
-      [](char* out, int32_t* length) -> uint16_t {
-        std::strcpy(out, "udi-ok");
-        *length = 6;
-        return 0;
-      },
-      buffer, sizeof buffer));
-  EXPECT_STREQ(buffer, "udi-ok");
-  const auto failWithZeroLength = [](char*, int32_t* length) -> uint16_t {
-    *length = 0;
-    return 5;
-  };
-  const auto failWithLength = [](char*, int32_t* length) -> uint16_t {
-    *length = 65;
-    return 122;
-  };
-  EXPECT_TRUE(CallGenerateUDI(failWithZeroLength, buffer, sizeof buffer));
-  EXPECT_FALSE(CallGenerateUDI(failWithLength, buffer, sizeof buffer));
+TEST(StartUpChecks, RefusalsTouchNothing) {
+  LifecycleEnv env;
+  EXPECT_CALL(env.transport, CreateCSClientObject(_, _)).Times(0);
+  EXPECT_EQ(StartUpForTest(2, nullptr, nullptr), 0);
+  EXPECT_TRUE(env.log.ContainsAtLevel(AG_LOG_FAILURE, "NULL Parameter received (Certificate file, Key File)"));
+  EXPECT_EQ(StartUpForTest(3, "client.pem", "client.key"), 0);
+  EXPECT_TRUE(env.log.ContainsAtLevel(AG_LOG_FAILURE, "Invalid Connection type"));
+  EXPECT_EQ(GetCoreState().cleanupEvent, nullptr);
+  EXPECT_EQ(env.support.Guid(), "");
 }
 
 }  // namespace

@@ -19,10 +19,13 @@
 #include "core/common/xuacomm.h"
 #include "platform/folders.h"
 #include "tests/unit/mocks/messaging_env.h"
-#include "tests/unit/mocks/scratch_folder.h"
+#include "tests/unit/platform/temp_folder.h"
 
 inline constexpr const char* kCloudTenant =
     R"({"tenantId":"tenant-42","locale":"de-DE","csmUrl":"https://cs.example.test/agent"})";
+
+// The unified agent's folder in the current machine root.
+inline std::string UnifiedAgentFolder() { return platform::MachineRoot() + "opt/uaagent/"; }
 
 // Installs the stand-in into the current machine root ("" udi: its default).
 inline void InstallUnifiedAgent(const std::string& library = UAINT_LIBRARY, const std::string& udi = "") {
@@ -30,21 +33,6 @@ inline void InstallUnifiedAgent(const std::string& library = UAINT_LIBRARY, cons
   if (!udi.empty()) command += " '" + udi + "'";
   ASSERT_EQ(std::system((command + " >/dev/null").c_str()), 0) << command;
 }
-
-class MachineRootScope {
- public:
-  MachineRootScope() : previous_(platform::MachineRoot()) { platform::SetMachineRoot(folder_.path() + "/"); }
-  ~MachineRootScope() { platform::SetMachineRoot(previous_); }
-  MachineRootScope(const MachineRootScope&) = delete;
-  MachineRootScope& operator=(const MachineRootScope&) = delete;
-
-  // The unified agent's folder once the stand-in is installed.
-  std::string UnifiedAgentFolder() const { return folder_.path() + "/opt/uaagent/"; }
-
- private:
-  std::string previous_;
-  test_support::ScratchFolder folder_{"xua-machine-"};
-};
 
 // A JSON text as a value; null when it does not parse.
 inline Json::Value ParseJson(const std::string& text) {
@@ -55,18 +43,18 @@ inline Json::Value ParseJson(const std::string& text) {
 }
 
 // The calls the stand-in journalled, oldest first.
-inline std::vector<Json::Value> JournalledCalls(const std::string& folder) {
+inline std::vector<Json::Value> JournalledCalls() {
   std::vector<Json::Value> calls;
-  std::ifstream journal(folder + "uaint-calls.jsonl");
+  std::ifstream journal(UnifiedAgentFolder() + "uaint-calls.jsonl");
   for (std::string line; std::getline(journal, line);) {
     if (Json::Value call = ParseJson(line); !call.isNull()) calls.push_back(call);
   }
   return calls;
 }
 
-inline std::vector<std::string> CallNames(const std::vector<Json::Value>& calls) {
+inline std::vector<std::string> CallNames() {
   std::vector<std::string> names;
-  for (const auto& call : calls) names.push_back(call["call"].asString());
+  for (const auto& call : JournalledCalls()) names.push_back(call["call"].asString());
   return names;
 }
 
@@ -83,11 +71,9 @@ class XuaEnv : public MessagingEnv {
     UnloadUaintLibrary();
   }
 
-  std::vector<Json::Value> Calls() const { return JournalledCalls(machine.UnifiedAgentFolder()); }
-  std::vector<std::string> Names() const { return CallNames(Calls()); }
   void Configure(const std::string& settings) const {
-    std::ofstream(machine.UnifiedAgentFolder() + "uaint.conf", std::ios::app) << settings << "\n";
+    std::ofstream(UnifiedAgentFolder() + "uaint.conf", std::ios::app) << settings << "\n";
   }
 
-  MachineRootScope machine;
+  platform_test::TempFolder machine{true};
 };

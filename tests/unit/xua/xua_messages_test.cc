@@ -1,12 +1,14 @@
-// The messages to the unified agent as the unified agent receives them (the
-// stand-in's journal), the end of the subscription after an uninstall
-// notice, and the "agadv.ini" flags.
+// The subscription to the unified agent and the messages to it as the
+// unified agent receives them (the stand-in's journal), the end of the
+// subscription after an uninstall notice, and the "agadv.ini" flags.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <string>
 
+#include "core/common/ua_passphrase.h"
 #include "xua_env.h"
 
 namespace {
@@ -40,7 +42,7 @@ TEST_P(XuaMessageTest, ArrivesWithTheJsonOfItsTable) {
   ASSERT_TRUE(c.send());
 
   const Json::Value* message = nullptr;
-  const auto calls = env_.Calls();
+  const auto calls = JournalledCalls();
   size_t handedOut = 0;
   size_t givenBack = 0;
   for (const auto& call : calls) {
@@ -87,6 +89,13 @@ INSTANTIATE_TEST_SUITE_P(
 
 class XuaMessageFlowTest : public ::testing::Test {
  protected:
+  // True when nothing is loaded: ending the subscription finds no library.
+  bool NothingLoaded() {
+    const size_t before = env_.log.Count("Already QAC client un-subcribed with XUA");
+    EXPECT_TRUE(UnsubcribeCommnWithXUA());
+    return env_.log.Count("Already QAC client un-subcribed with XUA") == before + 1;
+  }
+
   XuaEnv env_;
 };
 
@@ -96,38 +105,64 @@ TEST_F(XuaMessageFlowTest, UninstallNoticeEndsTheSubscriptionAndTheNextRequestSu
   char udi[100] = {};
   ASSERT_TRUE(GetUDIFromXUA(udi, sizeof udi));
   EXPECT_STREQ(udi, kUnifiedAgentUdi);
-  EXPECT_THAT(env_.Names(), ElementsAre("SubscribeV2", "RegisterNotificationCallback", "ProcessCommand",
-                                        "callback", "FreeResponse", "UnSubscribe", "SubscribeV2",
-                                        "RegisterNotificationCallback", "GetUDIFromQA"));
+  EXPECT_THAT(CallNames(), ElementsAre("SubscribeV2", "RegisterNotificationCallback", "ProcessCommand", "callback",
+                                       "FreeResponse", "UnSubscribe", "SubscribeV2", "RegisterNotificationCallback",
+                                       "GetUDIFromQA"));
+  const Json::Value subscription = JournalledCalls()[0];
+  EXPECT_EQ(subscription["clientType"].asUInt(), 3u);
+  EXPECT_EQ(subscription["productId"].asString(), "PRODUCT-ID");
+  // The passphrase is known in advance by the unified agent: a change of either
+  // GUID text, of the salt characters taken from the first or of the derivation
+  // (PBKDF2-HMAC-SHA-256) would break every subscription. It needs its whole
+  // buffer (44 characters and the NUL) and is a secret: never in the log.
+  char passphrase[UA_PASSPHRASE_BUFFER_SIZE];
+  std::memset(passphrase, '#', sizeof passphrase);
+  EXPECT_EQ(GenerateUAPassphrase(passphrase, UA_PASSPHRASE_LENGTH), UA_PASSPHRASE_ENCODING_FAILED);
+  EXPECT_EQ(std::string(passphrase, sizeof passphrase), std::string(sizeof passphrase, '#'));
+  ASSERT_EQ(GenerateUAPassphrase(passphrase, sizeof passphrase), UA_PASSPHRASE_SUCCESS);
+  EXPECT_STREQ(passphrase, "505lx5hvsN1nmLmbes/Yi+vz44BZaEbj/sW1VwG1czw=");
+  EXPECT_FALSE(env_.log.Contains(passphrase));
 }
+
+struct Refusal {
+  const char* name;
+  const char* library;
+  const char* settings;
+  std::vector<std::string> calls;
+  const char* logLine;
+};
+
+void PrintTo(const Refusal& refusal, std::ostream* os) { *os << refusal.name; }
+
+class XuaRefusedSubscriptionTest : public XuaMessageFlowTest, public ::testing::WithParamInterface<Refusal> {};
+
+// Every way a subscription can be refused leaves nothing loaded.
+TEST_P(XuaRefusedSubscriptionTest, LeavesNothingLoaded) {
+  InstallUnifiedAgent(GetParam().library);
+  env_.Configure(GetParam().settings);
+  EXPECT_FALSE(SubscribeForXUACommn());
+  EXPECT_TRUE(env_.log.ContainsAtLevel(AG_LOG_FAILURE, GetParam().logLine));
+  EXPECT_TRUE(NothingLoaded());
+  EXPECT_EQ(CallNames(), GetParam().calls);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Refusals, XuaRefusedSubscriptionTest,
+    ::testing::Values(
+        Refusal{"WrongPassphrase", UAINT_LIBRARY, "passphrase=not-the-agents-passphrase", {"SubscribeV2"},
+                "pfnSubscribeV2 Failed"},
+        Refusal{"NoNotificationCallbackExport", UAINT_WITHOUT_CALLBACK_LIBRARY, "", {"SubscribeV2", "UnSubscribe"},
+                "GetProcAddress Failed for RegisterNotificationCallback Error code:(127)"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(XuaMessageFlowTest, RefusedCommandIsReportedAndStillEndsTheSubscriptionOnUninstall) {
   InstallUnifiedAgent();
   env_.Configure("status.ProcessCommand=9");
   EXPECT_FALSE(NotifyToXUAForUninstallation(true));
   EXPECT_TRUE(env_.log.ContainsAtLevel(AG_LOG_FAILURE, "pfnProcessCommand Failed. Return Code: 9"));
-  EXPECT_EQ(env_.Names().back(), "UnSubscribe");
+  EXPECT_EQ(CallNames().back(), "UnSubscribe");
   EXPECT_FALSE(NotifyToXUAForUpgradation());
-  EXPECT_EQ(env_.Names().back(), "ProcessCommand");  // the upgrade notice keeps its subscription
-}
-
-TEST_F(XuaMessageFlowTest, TenantWithoutServerAddressStopsTheRegistrationBeforeAnythingIsSent) {
-  env_.WriteTenantJson(R"({"tenantId":"tenant-42","locale":"de-DE"})");
-  CTenantInfo::release(CTenantInfo::getInstance(true));
-  InstallUnifiedAgent();
-  EXPECT_FALSE(SendDataToXUA());
-  for (const auto& name : env_.Names()) EXPECT_NE(name, "SendData");
-}
-
-TEST_F(XuaMessageFlowTest, IdentifierRefusedByTheUnifiedAgentOrLongerThanTheBufferFailsTheRequest) {
-  InstallUnifiedAgent(UAINT_LIBRARY, kUnifiedAgentUdi);
-  char udi[8] = {};
-  EXPECT_FALSE(GetUDIFromXUA(udi, sizeof udi));
-  EXPECT_STREQ(udi, "UDI-FRO");
-  env_.Configure("status.GetUDIFromQA=3");
-  char whole[100] = {};
-  EXPECT_FALSE(GetUDIFromXUA(whole, sizeof whole));
-  EXPECT_TRUE(env_.log.ContainsAtLevel(AG_LOG_FAILURE, "pfnGetUdiFrmQA Failed"));
+  EXPECT_EQ(CallNames().back(), "ProcessCommand");  // the upgrade notice keeps its subscription
 }
 
 TEST_F(XuaMessageFlowTest, IniFlagsLiveInTheAvConfigFlagsSectionAndReadZeroWhenAbsent) {

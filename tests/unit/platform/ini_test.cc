@@ -1,3 +1,6 @@
+// INI files as the agent and other programs share them: names compare without
+// case, other programs' lines survive a rewrite, structs carry a checksum, and
+// a byte-order mark stays what it was.
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -13,6 +16,7 @@ namespace platform {
 namespace {
 
 using platform_test::TempFolder;
+using namespace std::string_literals;
 
 class PlatformIni : public ::testing::Test {
  protected:
@@ -31,24 +35,12 @@ class PlatformIni : public ::testing::Test {
     const uint32_t length = GetPrivateProfileStringW(section, key, u"none", buffer, 64, File().c_str());
     return std::u16string(buffer, length);
   }
-  uint32_t Int(const char16_t* key) const { return GetPrivateProfileIntW(u"S", key, 5, File().c_str()); }
   bool Write(const char16_t* section, const char16_t* key, const char16_t* value) const {
     return WritePrivateProfileStringW(section, key, value, File().c_str());
   }
 
   TempFolder folder_;
 };
-
-TEST_F(PlatformIni, MissingNamesGiveTheDefaultAndIntFollowsWindowsParsing) {
-  EXPECT_EQ(Int(u"k"), 5u);  // no file
-  SetText("junk \xFF\xFE\nno equals sign\n[unclosed\n[S]\nneg=-3\nlead=12abc\nword=abc\nempty=\n");
-  EXPECT_EQ(Read(u"S", u"k"), u"none");
-  EXPECT_EQ(Read(u"unclosed", u"neg"), u"none");
-  EXPECT_EQ(Int(u"neg"), static_cast<uint32_t>(-3));
-  EXPECT_EQ(Int(u"lead"), 12u);
-  EXPECT_EQ(Int(u"word"), 0u);
-  EXPECT_EQ(Int(u"empty"), 5u);
-}
 
 TEST_F(PlatformIni, NamesCompareWithoutCaseAndBlanksAndQuotesAreTrimmed) {
   SetText("; comment\r\n[Agent Info]\r\n  ClientGuid =  \"abc def\"  \r\nPort=  8080 \r\n");
@@ -92,16 +84,45 @@ TEST_F(PlatformIni, StructRoundTripsAndRejectsWrongSizeOrChecksum) {
   EXPECT_FALSE(GetPrivateProfileStructW(u"S", u"blob", read_back, sizeof read_back, File().c_str()));
 }
 
-TEST(PlatformUtf, RoundTripsAndRejectsInvalidInput) {
-  const std::string utf8 = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";  // a é € 😀
-  ASSERT_EQ(Utf8ToUtf16(utf8), u"a\u00e9\u20ac\U0001F600");
-  EXPECT_EQ(Utf16ToUtf8(*Utf8ToUtf16(utf8)), utf8);
-  for (const char* bad : {"\xC0\x80", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xE2\x82"}) {
-    EXPECT_FALSE(Utf8ToUtf16(bad).has_value()) << testing::PrintToString(bad);
+// A rewrite of a file that starts with a byte-order mark must not change what
+// the file says: a first line that itself starts with a mark's bytes (a second
+// mark, or UTF-16's FF FE after a UTF-8 mark) stays a line of its own instead
+// of becoming the file's mark on the next read (a fuzzing finding).
+std::string Utf16File(const std::u16string& text) {
+  std::string bytes = "\xFF\xFE";
+  for (char16_t unit : text) {
+    bytes.push_back(static_cast<char>(unit & 0xFF));
+    bytes.push_back(static_cast<char>(unit >> 8));
   }
-  const char16_t lone_high[] = {u'a', 0xD800};
-  EXPECT_FALSE(Utf16ToUtf8(std::u16string_view(lone_high, 2)).has_value());
+  return bytes;
 }
+
+struct MarkCase {
+  const char* name;
+  std::string bytes;
+  const char16_t* value;  // of [S] k, before and after the rewrite
+};
+
+const MarkCase kMarkCases[] = {
+    {"Utf8Mark", "\xEF\xBB\xBF[S]\nk=v\n", u"v"},
+    {"TwoUtf8Marks", "\xEF\xBB\xBF\xEF\xBB\xBF[S]\nk=v\n", u"none"},
+    {"Utf8MarkThenUtf16Mark", "\xEF\xBB\xBF\xFF\xFE[\0S\0]\0\nk=v\n"s, u"none"},
+    {"Utf16Mark", Utf16File(u"[S]\r\nk=v\r\n"), u"v"},
+    {"Utf16MarkTwice", Utf16File(u"\uFEFF[S]\r\nk=v\r\n"), u"none"},
+};
+
+class IniByteOrderMarkTest : public PlatformIni, public ::testing::WithParamInterface<MarkCase> {};
+
+TEST_P(IniByteOrderMarkTest, RewriteKeepsWhatTheFileSays) {
+  SetText(GetParam().bytes);
+  EXPECT_EQ(Read(u"S", u"k"), GetParam().value);
+  ASSERT_TRUE(Write(u"N", u"new", u"1"));
+  EXPECT_EQ(Read(u"N", u"new"), u"1");
+  EXPECT_EQ(Read(u"S", u"k"), GetParam().value);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, IniByteOrderMarkTest, ::testing::ValuesIn(kMarkCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace platform
