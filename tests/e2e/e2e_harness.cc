@@ -1,6 +1,6 @@
 #include "tests/e2e/e2e_harness.h"
 
-#include <curl/curl.h>
+#include <httplib.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -12,39 +12,6 @@
 #include "tests/unit/mocks/scratch_folder.h"
 
 namespace e2e {
-
-namespace {
-
-size_t AppendBody(char* data, size_t size, size_t count, void* target) {
-  static_cast<std::string*>(target)->append(data, size * count);
-  return size * count;
-}
-
-HttpResult HttpRequest(const std::string& method, const std::string& url, const std::string& body) {
-  HttpResult result;
-  CURL* curl = curl_easy_init();
-  if (curl == nullptr) return result;
-  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method.c_str());
-  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, 5000L);
-  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, AppendBody);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &result.body);
-  curl_slist* headers = curl_slist_append(nullptr, "Content-Type: application/json");
-  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-  if (method != "GET") {
-    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.c_str());
-    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
-  }
-  if (curl_easy_perform(curl) == CURLE_OK) curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &result.status);
-  curl_slist_free_all(headers);
-  curl_easy_cleanup(curl);
-  return result;
-}
-
-}  // namespace
-
-std::string BinDir() { return AG_BIN_DIR; }
 
 Json::Value ParseJson(const std::string& text) {
   Json::Value value;
@@ -76,7 +43,7 @@ AgentFixture::AgentFixture(int minute_ms, int heartbeat_minutes)
       << R"("csAppNm":"agcs","csSrvCl":"client","csSrvRp":"relay","csSrvNe":"notify","csSrvPo":"policy",)"
       << R"("csSrvGn":"general","csPrtNo":)" << port_ << R"(,"clientDefaultHeartBeatInterval":)" << heartbeat_minutes_
       << "}";
-  const std::string encode = BinDir() + "/agtenant encode " + base_ + "/tenant.json " + root_ + "/clagnt.dat";
+  const std::string encode = std::string(AG_BIN_DIR) + "/agtenant encode " + base_ + "/tenant.json " + root_ + "/clagnt.dat";
   if (std::system(encode.c_str()) != 0) root_.clear();
 }
 
@@ -91,19 +58,15 @@ AgentFixture::~AgentFixture() {
 
 bool AgentFixture::StartSimulator(const std::vector<std::string>& extra) {
   const std::string listen = "127.0.0.1:" + std::to_string(port_);
-  std::vector<std::string> argv = {BinDir() + "/cssim", "--listen", listen, "--journal", journal_,
+  std::vector<std::string> argv = {std::string(AG_BIN_DIR) + "/cssim", "--listen", listen, "--journal", journal_,
                                    "--heartbeat-interval", std::to_string(heartbeat_minutes_)};
   argv.insert(argv.end(), extra.begin(), extra.end());
-  if (!simulator_.Start(argv, base_ + "/cssim.out")) {
-    return false;
-  }
+  if (!simulator_.Start(argv, base_ + "/cssim.out")) return false;
   return WaitFor([&] { return Admin("GET", "/admin/health").status == 200; }, std::chrono::seconds(10));
 }
 
-bool AgentFixture::StopSimulator() { return simulator_.Stop(SIGTERM, std::chrono::seconds(10)) == 0; }
-
 bool AgentFixture::StartAgent() {
-  return agent_.Start({BinDir() + "/agentsvc", "--root", root_, "--machine-root", machine_root_, "--minute-ms",
+  return agent_.Start({std::string(AG_BIN_DIR) + "/agentsvc", "--root", root_, "--machine-root", machine_root_, "--minute-ms",
                        std::to_string(minute_ms_), "--log-level", "8"},
                       base_ + "/agentsvc.out");
 }
@@ -113,13 +76,8 @@ int AgentFixture::StopAgent() { return agent_.Stop(SIGTERM, std::chrono::seconds
 int AgentFixture::KillAgent() { return agent_.Stop(SIGKILL, std::chrono::seconds(5)); }
 
 void AppendJsonLines(std::istream& in, std::vector<Json::Value>* values) {
-  std::string line;
-  Json::CharReaderBuilder builder;
-  while (std::getline(in, line)) {
-    Json::Value value;
-    std::string errors;
-    std::istringstream stream(line);
-    if (Json::parseFromStream(builder, stream, &value, &errors)) values->push_back(value);
+  for (std::string line; std::getline(in, line);) {
+    if (Json::Value value = ParseJson(line); !value.isNull()) values->push_back(value);
   }
 }
 
@@ -130,24 +88,21 @@ std::vector<Json::Value> AgentFixture::Journal() const {
   return entries;
 }
 
-std::vector<Json::Value> AgentFixture::JournalEntries(const std::string& operation) const {
-  std::vector<Json::Value> matching;
-  for (const Json::Value& entry : Journal()) {
-    if (entry.get("operation", "").asString() == operation) matching.push_back(entry);
-  }
-  return matching;
-}
-
 std::string AgentFixture::ClientGuid() const {
-  for (const Json::Value& entry : JournalEntries("register")) {
-    const std::string guid = entry.get("clientGuid", "").asString();
-    if (!guid.empty()) return guid;
+  for (const Json::Value& entry : Journal()) {
+    if (entry["operation"] == "register" && !entry["clientGuid"].asString().empty()) {
+      return entry["clientGuid"].asString();
+    }
   }
   return "";
 }
 
 HttpResult AgentFixture::Admin(const std::string& method, const std::string& path, const std::string& body) const {
-  return HttpRequest(method, "http://127.0.0.1:" + std::to_string(port_) + path, body);
+  httplib::Client client("127.0.0.1", port_);
+  client.set_connection_timeout(5);
+  client.set_read_timeout(5);
+  const httplib::Result result = method == "GET" ? client.Get(path) : client.Post(path, body, "application/json");
+  return result ? HttpResult{result->status, result->body} : HttpResult{};
 }
 
 std::string AgentFixture::AgentLog() const {

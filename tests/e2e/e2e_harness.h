@@ -27,8 +27,6 @@ struct HttpResult {
 // The JSON of a body; null when it is not JSON.
 Json::Value ParseJson(const std::string& text);
 
-std::string BinDir();
-
 // Appends each line of `in` that is a JSON value (journal lines).
 void AppendJsonLines(std::istream& in, std::vector<Json::Value>* values);
 
@@ -43,7 +41,6 @@ class AgentFixture {
 
   // `extra` options are appended to the simulator's command line.
   bool StartSimulator(const std::vector<std::string>& extra = {});
-  bool StopSimulator();
   bool StartAgent();
   // SIGTERM, then the exit status of the host (-1 when it hung).
   int StopAgent();
@@ -51,11 +48,10 @@ class AgentFixture {
 
   // The simulator's journal, one JSON value per line.
   std::vector<Json::Value> Journal() const;
-  std::vector<Json::Value> JournalEntries(const std::string& operation) const;
   // The enrolled client's GUID, empty until it registered.
   std::string ClientGuid() const;
 
-  // Admin API of the simulator.
+  // Admin API of the simulator: a GET, or a POST of `body`.
   HttpResult Admin(const std::string& method, const std::string& path, const std::string& body = "") const;
 
   const std::string& root() const { return root_; }

@@ -1,18 +1,21 @@
-// Shared pieces of the transport tests that need only the library's C ABI: a
-// cssim child process with its admin API, connection records, response
-// holders, scratch folders and a capture of the log lines.
+// Shared pieces of the transport tests: a cssim child process with its admin
+// API, connection records, response holders, scratch folders, a JSON
+// assertion, and the RP client of the object library with a support
+// environment the test controls. Only the transport tests link the RP
+// client; the exports test uses the rest.
 #pragma once
 
-#include <agsuite/agevtlog.h>
 #include <agsuite/agmsg.h>
-#include <json/value.h>
+#include <gtest/gtest.h>
+#include <json/json.h>
 
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "has_members.h"
+#include "suite/agtransport/rp_client.h"
+#include "suite/agtransport/support_environment.h"
 #include "tests/unit/mocks/child_process.h"
 #include "tests/unit/mocks/log_capture.h"
 #include "tests/unit/mocks/scratch_folder.h"
@@ -22,7 +25,6 @@ namespace transport_test {
 using test_support::ChildProcess;
 using test_support::FreeLoopbackPort;
 
-// A scratch folder removed with its contents at the end of the test.
 struct TempFolder : test_support::ScratchFolder {
   TempFolder() : ScratchFolder("agtransport-") {}
 };
@@ -34,15 +36,12 @@ class Cssim {
   void Start(const std::vector<std::string>& extra = {}, bool with_relay = true);
   [[nodiscard]] int port() const { return port_; }
   [[nodiscard]] int relay_port() const { return relay_port_; }
-  [[nodiscard]] bool tls() const { return tls_; }
 
-  // Admin API (always over plain HTTP unless the server runs TLS, then the
-  // test CA in `ca_file` is used).
-  Json::Value Post(const std::string& path, const std::string& json);
-  Json::Value Get(const std::string& path);
+  // Admin API: a GET without `json`, a POST with it; over TLS with the test
+  // CA in `ca_file` when the server runs TLS.
+  Json::Value Admin(const std::string& path, const std::string& json = "");
   [[nodiscard]] std::vector<Json::Value> Journal(const std::string& operation = "");
-  void QueueCommand(const std::string& client, uint32_t id, const std::string& extra_members = "");
-  void Fail(const std::string& fault_json) { Post("/admin/faults", fault_json); }
+  void Fail(const std::string& fault_json) { Admin("/admin/faults", fault_json); }
 
   std::string ca_file;  // set before Start for a TLS server
 
@@ -54,38 +53,53 @@ class Cssim {
   bool tls_ = false;
 };
 
-using json_test::HasMembers;
-
 // The JSON of `text`; a failure of the calling test when it is not JSON.
 [[nodiscard]] Json::Value ParseJson(const std::string& text);
 
-inline constexpr char kClientGuid[] = "3f2504e04f8911d39a0c0305e82c3301";
-inline constexpr char kTenantId[] = "tenant-0042";
+// Whether `value` holds every member of the JSON text `expected` with the same
+// value; nested objects are compared the same way, anything else exactly.
+::testing::AssertionResult HasMembers(const Json::Value& value, const std::string& expected);
 
-// A record for a server on 127.0.0.1:`port` with the given URL scheme prefix
+inline constexpr char kClientGuid[] = "3f2504e04f8911d39a0c0305e82c3301";
+
+// A record for a server on `host`:`port` with the given URL scheme prefix
 // ("http://", "https://" or ""), and a relay when `relay_port` is not 0.
 [[nodiscard]] CSConnectionInfo MakeConnectionInfo(const std::string& scheme, int port, int relay_port = 0,
                                                   const std::string& host = "127.0.0.1");
 
 // Frees the response through its client when the test is done with it.
-class ResponseHolder {
- public:
-  explicit ResponseHolder(IRPClient& client) : client_(client) {}
+struct ResponseHolder {
+  explicit ResponseHolder(IRPClient& owner) : client(owner) {}
   ~ResponseHolder() {
-    if (response != nullptr) client_.FreeServerResponse(response);
+    if (response != nullptr) client.FreeServerResponse(response);
   }
   ResponseHolder(const ResponseHolder&) = delete;
   ResponseHolder& operator=(const ResponseHolder&) = delete;
   ServerResponse** slot() { return &response; }
   ServerResponse* operator->() const { return response; }
 
+  IRPClient& client;
   ServerResponse* response = nullptr;
-
- private:
-  IRPClient& client_;
 };
 
-// The log lines written while it lives (the transport's among them).
-using ::LogCapture;
+// Every call comes from the thread making the exchange; tests read it after.
+struct FakeEnvironment final : agtransport::SupportEnvironment {
+  std::string CaBundlePath() override { return ca_bundle; }
+  std::optional<agtransport::ProxySettings> ReadProxy() override { return proxy; }
+  void ReportConnectionState(uint32_t state) override { reported.push_back(state); }
+
+  std::string ca_bundle;
+  std::optional<agtransport::ProxySettings> proxy;
+  std::vector<uint32_t> reported;
+};
+
+// An RP client with short time-outs so that failure tests end quickly.
+inline std::unique_ptr<agtransport::RpClient> MakeClient(FakeEnvironment& environment,
+                                                         uint32_t total_timeout_ms = 5000) {
+  agtransport::RpClient::Options options;
+  options.timeouts.connect_ms = 2000;
+  options.timeouts.total_ms = total_timeout_ms;
+  return std::make_unique<agtransport::RpClient>(environment, options);
+}
 
 }  // namespace transport_test

@@ -1,13 +1,12 @@
-// URLs built from the connection record, and the proxy record read from the
-// support library's layout. Which service each operation goes to is what the
-// simulator journals in rp_client_test.cc.
+// URLs built from the connection record. Which service each operation goes
+// to is what the simulator journals in rp_client_test.cc; the proxy record's
+// use is exports_test.cc's.
 #include <gtest/gtest.h>
 
 #include <cstring>
 
+#include "cssim_fixture.h"
 #include "suite/agtransport/endpoint.h"
-#include "suite/agtransport/support_environment.h"
-#include "transport_fixture.h"
 
 namespace transport_test {
 namespace {
@@ -36,30 +35,6 @@ TEST(TransportEndpoint, SchemeHostPortAndPathOfTheServerUrlAndRefusedAddresses) 
   for (const char* bad : {"ftp://cs", "https://user@cs", "https://cs/a b", "https://cs?x=1", "https://", "cs\r\nX: y"}) {
     EXPECT_EQ(RegisterUrl(bad).rfind("error: ", 0), 0u) << bad;
   }
-}
-
-void PutWide(AgProxySettings& record, size_t offset, const std::u16string& text) {
-  std::memcpy(reinterpret_cast<char*>(&record) + offset, text.data(), text.size() * sizeof(char16_t));
-}
-
-// The user travels as UTF-8; a record without a usable server means no proxy.
-TEST(TransportProxyRecord, EnabledRecordGivesHostPortAndCredentials) {
-  AgProxySettings record{};
-  record.bProxyEnabled = 1;
-  record.dwProxyPort = 3128;
-  EXPECT_FALSE(agtransport::ProxyFromRecord(record).has_value()) << "no server";
-  PutWide(record, offsetof(AgProxySettings, szProxyUser), u"us\u00e9r");
-  PutWide(record, offsetof(AgProxySettings, szProxyServer), std::u16string(1, char16_t{0xD800}));  // lone surrogate
-  EXPECT_FALSE(agtransport::ProxyFromRecord(record).has_value());
-  // A server text filling its whole field has no terminator and is still read.
-  PutWide(record, offsetof(AgProxySettings, szProxyServer), std::u16string(260, u'p'));
-  const std::optional<agtransport::ProxySettings> proxy = agtransport::ProxyFromRecord(record);
-  ASSERT_TRUE(proxy.has_value());
-  EXPECT_EQ(proxy->host, std::string(260, 'p'));
-  EXPECT_EQ(proxy->port, 3128u);
-  EXPECT_EQ(proxy->user, "us\xc3\xa9r");
-  record.bProxyEnabled = 0;
-  EXPECT_FALSE(agtransport::ProxyFromRecord(record).has_value());
 }
 
 }  // namespace

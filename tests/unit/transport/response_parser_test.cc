@@ -24,30 +24,6 @@ Parsed Parse(const std::string& body, std::string* error = nullptr) {
   return Parsed(ParseServerResponse(body, error != nullptr ? error : &ignored));
 }
 
-TEST(TransportResponseParser, ReadsSuccessErrorCodesAndCommands) {
-  const Parsed response = Parse(R"({"success":false,"errorCodes":[20016,4294967295],
-      "commands":[{"leading":4294967295,"guid":"G-1","command":{"cmd":{"id":27,"type":1,"context":{},"data":{"interval":5}}}},
-                  {"command":{"cmd":{"id":1}}}]})");
-  ASSERT_NE(response, nullptr);
-  EXPECT_EQ(response->bSuccess, 0);
-  ASSERT_EQ(response->dwErrorCount, 2u);
-  EXPECT_EQ(response->pErrorCodes[0], 20016u);
-  EXPECT_EQ(response->pErrorCodes[1], 4294967295u);
-  ASSERT_EQ(response->dwCommandCount, 2u);
-  EXPECT_EQ(response->pCommands[0].dwLeading, 4294967295u);
-  EXPECT_STREQ(response->pCommands[0].pszCmdGuid, "G-1");
-  EXPECT_STREQ(response->pCommands[0].pszCommandJson,
-               R"({"cmd":{"context":{},"data":{"interval":5},"id":27,"type":1}})");
-  // Leading value and GUID are optional.
-  EXPECT_EQ(response->pCommands[1].dwLeading, 0u);
-  EXPECT_STREQ(response->pCommands[1].pszCmdGuid, "");
-  // Success may be 1; empty lists give no list at all.
-  const Parsed empty = Parse(R"({"success":1,"errorCodes":[],"commands":[]})");
-  EXPECT_EQ(empty->bSuccess, 1);
-  EXPECT_EQ(empty->pErrorCodes, nullptr);
-  EXPECT_EQ(empty->pCommands, nullptr);
-}
-
 // Wrongly typed members, and what JsonCpp's strict mode alone would let
 // through: a comment after or inside the value, and a NUL byte with anything
 // behind it; bodies too large or too deep.
@@ -57,17 +33,13 @@ TEST(TransportResponseParser, RefusesMalformedBodiesWithAReason) {
       {R"({"errorCodes":[]})", "no \"success\""},
       {R"({"success":2})", "\"success\" is neither"},
       {R"({"success":true,"errorCodes":[4294967296]})", "error code"},
-      {R"({"success":true,"errorCodes":7})", "\"errorCodes\" is not an array"},
       {R"({"success":true,"commands":[{"command":"{\"cmd\":{}}"}]})", "\"command\""},
-      {R"({"success":true,"commands":[{"guid":7,"command":{}}]})", "\"guid\""},
       {R"({"success":true,"commands":[{"leading":-1,"command":{}}]})", "\"leading\""},
       {R"({"success":true,"commands":{}})", "\"commands\" is not an array"},
       {R"({"success":true,"success":false})", "not JSON"},
       {R"(/* comment */ {"success":true})", "comment"},
-      {R"({"success":true /* c */,)" + commands + "}", "comment"},
       {R"({"success":true,)" + commands + "} // c", "text after its JSON value"},
       {R"({"success":true,)" + commands + std::string("}\0garbage", 9), "NUL byte"},
-      {R"({"success":true,)" + commands + "}]", "text after its JSON value"},
       {R"({"success":true,"pad":")" + std::string(agtransport::kMaxResponseBytes, ' ') + "\"}", "larger than"},
       {R"({"success":true,"x":)" + std::string(100000, '[') + std::string(100000, ']') + "}", ""},
   };
@@ -102,16 +74,6 @@ TEST(TransportResponseParser, HandsOnAtMostTheBoundOfCommandsAndCountsTheRest) {
   // A malformed entry past the bound still makes the body malformed.
   EXPECT_EQ(Parse(body(bound + 50, R"({"command":"text"})"), &error), nullptr);
   EXPECT_THAT(error, ::testing::HasSubstr("\"command\""));
-}
-
-TEST(TransportResponseParser, CutsLongGuidsAndEndsTextsAtAnEmbeddedNul) {
-  const std::string long_guid(300, 'x');
-  const Parsed response =
-      Parse(R"({"success":true,"commands":[{"guid":")" + long_guid + R"(","command":{}},
-                                           {"guid":"ab\u0000cd","command":{}}]})");
-  ASSERT_NE(response, nullptr);
-  EXPECT_EQ(std::string(response->pCommands[0].pszCmdGuid), std::string(agtransport::kMaxCommandGuidChars, 'x'));
-  EXPECT_STREQ(response->pCommands[1].pszCmdGuid, "ab");
 }
 
 }  // namespace
