@@ -63,20 +63,15 @@ TEST(TenantFileTest, EachStateOfTheFileIsToldApart) {
   const std::string path = folder.path() + "clagnt.dat";
   EXPECT_FALSE(agentctl::ReadTenant(path).present);
 
-  folder.Write("clagnt.dat", "not base64 at all!");
-  auto view = agentctl::ReadTenant(path);
-  EXPECT_TRUE(view.present);
-  EXPECT_FALSE(view.readable);
-  EXPECT_NE(view.problem.find("is not a tenant file"), std::string::npos) << view.problem;
-
-  folder.Write("clagnt.dat", EncodeTenantFile("[1, 2]"));
-  view = agentctl::ReadTenant(path);
-  EXPECT_FALSE(view.readable);
-  EXPECT_NE(view.problem.find("decrypts, but not to a JSON object"), std::string::npos) << view.problem;
-
+  for (const auto& [text, problem] : {std::pair<std::string, const char*>{"not base64 at all!", "is not a tenant file"},
+                                      {EncodeTenantFile("[1, 2]"), "decrypts, but not to a JSON object"}}) {
+    folder.Write("clagnt.dat", text);
+    const agentctl::TenantView view = agentctl::ReadTenant(path);
+    EXPECT_TRUE(view.present && !view.readable);
+    EXPECT_NE(view.problem.find(problem), std::string::npos) << view.problem;
+  }
   folder.Write("clagnt.dat", EncodeTenantFile(R"({"tenantId":"t-1","csUrl":"https://cs","csPrtNo":443,"csAppNm":"agcs"})"));
-  view = agentctl::ReadTenant(path);
-  ASSERT_TRUE(view.readable) << view.problem;
+  ASSERT_TRUE(agentctl::ReadTenant(path).readable);
   agentctl::StatusSources sources;
   sources.agent_root = folder.path();
   sources.machine_root = folder.path() + "machine";

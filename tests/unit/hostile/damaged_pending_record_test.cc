@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,26 +19,22 @@ using ::testing::_;
 using ::testing::Return;
 using ::testing::StrEq;
 
-std::vector<uint8_t> AckRecord(const char* payload) {
+// A list-14 record; its payload-length field says `length` when given.
+std::vector<uint8_t> AckRecord(const char* payload, std::optional<uint32_t> length = std::nullopt) {
   CmdAck ack{};
   ack.dwCmdId = 12;
   std::strcpy(ack.szCmdGuid, "g-12");
   ack.dwStatus = 1;
   std::string text = payload != nullptr ? payload : "";
   ack.pszAckPayload = payload != nullptr ? text.data() : nullptr;
-  return SerialisePendingCommandAck(ack);
-}
-
-// A list-14 record whose payload-length field says `length`.
-std::vector<uint8_t> AckRecordClaiming(const char* payload, uint32_t length) {
-  std::vector<uint8_t> record = AckRecord(payload);
-  for (int i = 0; i < 4; ++i) record[110 + i] = static_cast<uint8_t>(length >> (8 * i));
+  std::vector<uint8_t> record = SerialisePendingCommandAck(ack);
+  for (int i = 0; length && i < 4; ++i) record[110 + i] = static_cast<uint8_t>(*length >> (8 * i));
   return record;
 }
 
 // A list-14 record whose payload fills its stated length without a NUL.
 std::vector<uint8_t> AckPayloadWithoutTerminator() {
-  std::vector<uint8_t> record = AckRecordClaiming("{\"r\":0}", 7);
+  std::vector<uint8_t> record = AckRecord("{\"r\":0}", 7);
   record.pop_back();
   return record;
 }
@@ -52,9 +49,9 @@ struct DamagedRecord {
 };
 
 const DamagedRecord kDamagedRecords[] = {
-    {"AckLengthFarPastTheRecord", 14, AckRecordClaiming(nullptr, 0x7FFFFFF0),
+    {"AckLengthFarPastTheRecord", 14, AckRecord(nullptr, 0x7FFFFFF0),
      "Damaged pending command acknowledgement of 114 bytes dropped from the store"},
-    {"AckLengthShortOfTheRecord", 14, AckRecordClaiming("{\"r\":0}", 0),
+    {"AckLengthShortOfTheRecord", 14, AckRecord("{\"r\":0}", 0),
      "Damaged pending command acknowledgement of 122 bytes dropped from the store"},
     {"AckShorterThanItsHeader", 14, std::vector<uint8_t>(20, 0x41),
      "Damaged pending command acknowledgement of 20 bytes dropped from the store"},

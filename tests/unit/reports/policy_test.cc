@@ -16,29 +16,25 @@ class PolicyTest : public SuiteEnv {
     ASSERT_NE(respGen_, nullptr);
     ResetFirstPolicyCheckFlag();
   }
-  void TearDown() override {
-    DeleteTaskResponseGen(respGen_, "PolicyTest");
-    SuiteEnv::TearDown();
-  }
+  void TearDown() override { DeleteTaskResponseGen(respGen_, "PolicyTest"); }
   Json::Value Policy() const { return ParseJson(ReadFile(productFolder_ + "policy.json")); }
 
   ICAResponseGen* respGen_ = nullptr;
 };
 
 TEST_F(PolicyTest, ModificationCheckListsEmptyFeaturesAndEveryFeatureOnTheFirstCheck) {
-  struct Case {
+  const struct {
     bool firstCheck;
     const char* features;
     bool modified;
     const char* ids;
     int64_t waitedMs;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {true, R"({"3":"","7":"abc"})", true, "[3,7]", kFirstPolicyCheckWaitMs},
       {false, R"({"3":"","7":"abc"})", true, "[3]", 0},
       {false, R"({"3":"a1","7":"abc"})", false, "", 0},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.features) + (c.firstCheck ? " first" : " later"));
     ResetFirstPolicyCheckFlag();
     bool modified = false;
@@ -53,10 +49,8 @@ TEST_F(PolicyTest, ModificationCheckListsEmptyFeaturesAndEveryFeatureOnTheFirstC
     EXPECT_EQ(ids, c.ids);
     EXPECT_EQ(clock_.NowMilliseconds() - before, c.waitedMs);
   }
-}
-
-TEST_F(PolicyTest, CheckFailsWithoutAPolicyStateAndCountsAsModified) {
-  std::filesystem::remove_all(productFolder_);  // no product: no policy state
+  // No product, no policy state: the check fails and counts as modified.
+  std::filesystem::remove_all(productFolder_);
   bool modified = false;
   std::string ids;
   EXPECT_FALSE(CheckIfPolicyModifedAtClient(respGen_, &modified, &ids));
@@ -72,46 +66,26 @@ TEST_F(PolicyTest, LocalResetRestoresTheListedFeaturesOnly) {
   EXPECT_EQ(policy["features"]["9"].asString(), "v9");
 }
 
-// A server answer with the given commands (null: no command list at all).
-struct PolicyAnswer {
-  explicit PolicyAnswer(std::optional<std::vector<std::pair<std::string, std::string>>> commands) {
-    response.bSuccess = 1;
-    if (!commands) return;
-    texts = *commands;
-    for (auto& [guid, json] : texts) {
-      ServerCommandEntry entry{};
-      entry.pszCmdGuid = guid.data();
-      entry.pszCommandJson = json.data();
-      entries.push_back(entry);
-    }
-    response.pCommands = entries.empty() ? &none : entries.data();
-    response.dwCommandCount = static_cast<uint32_t>(entries.size());
-  }
-  std::vector<std::pair<std::string, std::string>> texts;
-  std::vector<ServerCommandEntry> entries;
-  ServerCommandEntry none{};  // an empty list is still a list
-  ServerResponse response{};
-};
-
 TEST_F(PolicyTest, FetchSendsThePolicyStateAndEndsByTheShapeOfTheAnswer) {
-  struct Case {
+  ServerCommandEntry none{};  // an empty list is still a list
+  const struct {
     const char* name;
-    std::optional<std::vector<std::pair<std::string, std::string>>> commands;
+    ServerCommandEntry* commands;
     bool sendFails;
     bool result;
-  };
-  const Case cases[] = {
-      {"no command list", std::nullopt, false, false},
-      {"empty command list", std::vector<std::pair<std::string, std::string>>{}, false, true},
-      {"send failed", std::vector<std::pair<std::string, std::string>>{}, true, false},
+  } cases[] = {
+      {"no command list", nullptr, false, false},
+      {"empty command list", &none, false, true},
+      {"send failed", &none, true, false},
   };
   WriteProductFile("policy.json", R"({"version":"v1","features":{"3":"on"}})");
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    PolicyAnswer answer(c.commands);
-    rpClient_.answer = answer.response;
+    rpClient_.answer = ServerResponse{};
+    rpClient_.answer->bSuccess = 1;
+    rpClient_.answer->pCommands = c.commands;
     rpClient_.sent.clear();
-    rpClient_.ResetCalls();
+    rpClient_.calls = 0;
     rpClient_.failCall = c.sendFails ? 1 : 0;
     EXPECT_EQ(FetchAndApplyPolicy(&rpClient_), c.result);
     EXPECT_TRUE(rpClient_.acks.empty());
@@ -127,10 +101,15 @@ TEST_F(PolicyTest, PolicyCommandIsAppliedAndAcknowledgedWithThePolicyDetails) {
   for (const bool ackGoesOut : {true, false}) {
     SCOPED_TRACE(ackGoesOut);
     WriteProductFile("policy.json", R"({"version":"v1","features":{"3":""}})");
-    const std::string guid = ackGoesOut ? "policy-guid-1" : "policy-guid-2";
-    PolicyAnswer answer(std::vector<std::pair<std::string, std::string>>{
-        {guid, R"({"cmd":{"id":12,"type":4,"data":{"version":"v2","features":{"3":"a","7":"b"}}}})"}});
-    rpClient_.answer = answer.response;
+    std::string guid = ackGoesOut ? "policy-guid-1" : "policy-guid-2";
+    std::string json = R"({"cmd":{"id":12,"type":4,"data":{"version":"v2","features":{"3":"a","7":"b"}}}})";
+    ServerCommandEntry command{};
+    command.pszCmdGuid = guid.data();
+    command.pszCommandJson = json.data();
+    rpClient_.answer = ServerResponse{};
+    rpClient_.answer->bSuccess = 1;
+    rpClient_.answer->pCommands = &command;
+    rpClient_.answer->dwCommandCount = 1;
     rpClient_.ackResult = ackGoesOut;
     ASSERT_TRUE(FetchAndApplyPolicy(&rpClient_));
     EXPECT_EQ(Policy()["version"].asString(), "v2");

@@ -2,7 +2,7 @@
 // libraries behind them: a private agent root (client data store, temporary
 // folder), a protection product with an SQLite report database and a policy
 // file, a manual clock, and an RP client that records what reaches the
-// server and fails, stalls or answers as a test tells it.
+// server and fails or answers as a test tells it.
 #pragma once
 
 #include <agsuite/agmisc.h>
@@ -11,13 +11,9 @@
 #include <json/json.h>
 #include <sqlite3.h>
 
-#include <condition_variable>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,32 +22,27 @@
 #include "platform/clock.h"
 #include "platform/folders.h"
 #include "platform/utf.h"
-#include "tests/unit/mocks/log_capture.h"
 #include "tests/unit/mocks/scratch_folder.h"
 
 inline Json::Value ParseJson(const std::string& text) {
   Json::Value value;
-  Json::Reader reader;
-  if (!reader.parse(text, value)) return Json::Value();
-  return value;
+  return Json::Reader().parse(text, value) ? value : Json::Value();
 }
 
 struct SentClientData {
   uint32_t dataId;
   uint32_t type;
-  uint8_t flag;
   std::string json;
 };
 
-// The server side as the core's routines see it. Calls are numbered from 1 in
-// the order they arrive.
+// The server side as the core's routines see it, called from the test's
+// thread. Calls are numbered from 1 in the order they arrive.
 class RecordingRpClient final : public IRPClient {
  public:
   uint8_t InitCSClient(const CSConnectionInfo*) override { return 1; }
   uint8_t DeInitializeRPClient() override { return 1; }
   uint8_t Register(const char*, ServerResponse**) override { return 0; }
   uint8_t SendCommandAck(const CmdAck* ack, ServerResponse** response) override {
-    std::lock_guard<std::mutex> lock(mutex_);
     *response = nullptr;
     if (!ackResult) return 0;
     acks.push_back(*ack);
@@ -60,23 +51,12 @@ class RecordingRpClient final : public IRPClient {
   }
   uint8_t SetClientData(const ClientDataRecord* record, uint32_t dataId, ServerResponse** response,
                         uint8_t) override {
-    std::function<void()> hook;
-    uint32_t call = 0;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      call = ++calls_;
-      hook = beforeCall ? beforeCall : nullptr;
-    }
+    const uint32_t call = ++calls;
+    const std::function<void()> hook = beforeCall;  // a copy: the hook may replace itself
     if (hook) hook();
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (call == stallCall) {
-      stalled_ = true;
-      changed_.notify_all();
-      changed_.wait(lock, [this] { return !stalled_; });
-    }
     *response = nullptr;
     if (call == failCall) return 0;
-    sent.push_back({dataId, record->dwType, record->byFlag, record->pszJson != nullptr ? record->pszJson : ""});
+    sent.push_back({dataId, record->dwType, record->pszJson != nullptr ? record->pszJson : ""});
     if (answer) *response = new ServerResponse(*answer);
     return 1;
   }
@@ -89,30 +69,14 @@ class RecordingRpClient final : public IRPClient {
   uint8_t SetRPMode(uint8_t) override { return 1; }
   uint8_t UnRegisterFromRP() override { return 1; }
 
-  void WaitUntilStalled() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this] { return stalled_; });
-  }
-  void ReleaseStall() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    stalled_ = false;
-    stallCall = 0;
-    changed_.notify_all();
-  }
-  void ResetCalls() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    calls_ = 0;
-    failCall = 0;
-  }
-
-  // Ids of the report records that reached the server, in order.
-  std::vector<int64_t> ReportIds() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+  // Ids of the report records that reached the server, in order, and the
+  // number of messages that carried them.
+  std::vector<int64_t> ReportIds(size_t* chunks = nullptr) const {
     std::vector<int64_t> ids;
     for (const SentClientData& data : sent) {
       if (data.dataId != 103) continue;
-      const Json::Value message = ParseJson(data.json);
-      for (const Json::Value& entry : message) {
+      if (chunks != nullptr) ++*chunks;
+      for (const Json::Value& entry : ParseJson(data.json)) {
         if (entry["dataId"].asUInt() != 106) continue;
         for (const Json::Value& record : entry["payload"]["records"]) ids.push_back(record["id"].asInt64());
       }
@@ -120,44 +84,31 @@ class RecordingRpClient final : public IRPClient {
     return ids;
   }
   size_t ReportChunks() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    size_t n = 0;
-    for (const SentClientData& data : sent) n += data.dataId == 103 ? 1 : 0;
-    return n;
+    size_t chunks = 0;
+    ReportIds(&chunks);
+    return chunks;
   }
 
-  uint32_t failCall = 0;   // this call fails (0: none)
-  uint32_t stallCall = 0;  // this call waits for ReleaseStall (0: none)
+  uint32_t calls = 0;
+  uint32_t failCall = 0;  // this call fails (0: none)
   std::function<void()> beforeCall;
   std::optional<ServerResponse> answer;  // copied into every response
   bool ackResult = true;
   std::vector<SentClientData> sent;
   std::vector<CmdAck> acks;
   std::vector<std::string> ackPayloads;
-
- private:
-  mutable std::mutex mutex_;
-  std::condition_variable changed_;
-  uint32_t calls_ = 0;
-  bool stalled_ = false;
 };
 
 class SuiteEnv : public ::testing::Test {
  protected:
   void SetUp() override {
-    base_ = test_support::MakeScratchFolder("agreports-");
-    agentRoot_ = base_ + "/agent/";
     ASSERT_EQ(AGMiscSetAgentRoot(agentRoot_.c_str()), 1);
-    platform::SetMachineRoot(base_ + "/machine/");
+    platform::SetMachineRoot(folder_.path() + "/machine/");
     char16_t folder[260] = {};
     ASSERT_EQ(AGPreInstGetAvInstallationPath(folder, 260), 1);
     productFolder_ = platform::Utf16ToUtf8(std::u16string_view(folder, platform::U16Length(folder, 260))).value();
     std::filesystem::create_directories(productFolder_);
     ASSERT_EQ(SetClientGUID("0123456789abcdef0123456789abcdef"), 1);
-  }
-  void TearDown() override {
-    std::error_code ec;
-    std::filesystem::remove_all(base_, ec);
   }
 
   std::string ProductDb() const { return productFolder_ + "reports.db"; }
@@ -183,12 +134,11 @@ class SuiteEnv : public ::testing::Test {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
 
+  test_support::ScratchFolder folder_{"agreports-"};
+  std::string agentRoot_ = folder_.path() + "/agent/";
   platform::ManualClock clock_;
   platform::ScopedClock clockScope_{&clock_};
   RecordingRpClient rpClient_;
-  LogCapture log_;
-  std::string base_;
-  std::string agentRoot_;
   std::string productFolder_;
 };
 
