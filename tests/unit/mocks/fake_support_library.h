@@ -24,7 +24,7 @@
 
 class InMemorySupportLibrary : public ISupportLibrary {
  public:
-  enum class Op { kOpen, kGet, kSet, kSetPending, kGetGuid, kGetUdi };
+  enum class Op { kOpen, kSet, kSetPending, kGetGuid, kGetUdi };
 
   struct PendingRecord {
     uint64_t id;
@@ -81,10 +81,6 @@ class InMemorySupportLibrary : public ISupportLibrary {
     }
     return out;
   }
-  size_t LeasedCount() const {
-    const auto pending = Pending();
-    return std::count_if(pending.begin(), pending.end(), [](const PendingRecord& r) { return r.leased; });
-  }
   uint64_t AddPending(uint32_t list, const std::vector<uint8_t>& data) {
     std::lock_guard<std::mutex> lock(mutex_);
     return AddPendingLocked(list, data, false);
@@ -112,15 +108,12 @@ class InMemorySupportLibrary : public ISupportLibrary {
   std::string Guid() const { return ReadValue(guid_); }
   void SetUdi(const std::string& udi) { Write(udi_, udi); }
   void SetRootDir(const std::u16string& dir) { Write(root_dir_, dir); }
-  void SetConnectionStatus(uint32_t state) { Write(connection_status_, state); }
   void SetRegStatusValue(uint32_t status, bool relay) { Write(reg_status_[relay ? 1 : 0], status); }
   uint32_t RegStatusValue(bool relay) const { return ReadValue(reg_status_[relay ? 1 : 0]); }
   uint64_t LastConnectedTime() const { return ReadValue(last_connected_); }
-  int OpenHandles() const { return ReadValue(open_handles_); }
   std::optional<AgProxySettings> Proxy() const { return ReadValue(proxy_); }
   void SetPtpEnabled(uint8_t v) { Write(ptp_enabled_, v); }
   void SetWebServerInstalled(uint8_t v) { Write(web_server_installed_, v); }
-  void SetAvDownloadUrlSrc(uint32_t v) { Write(av_download_url_src_, v); }
   void SetReducedHb(uint32_t max_count, uint32_t value) {
     Write(reduced_hb_max_count_, max_count);
     Write(reduced_hb_value_, value);
@@ -133,17 +126,11 @@ class InMemorySupportLibrary : public ISupportLibrary {
     std::lock_guard<std::mutex> lock(mutex_);
     if (phDb == nullptr || failing_.count(Op::kOpen)) return 0;
     *phDb = reinterpret_cast<CLDBHANDLE>(this);
-    ++open_handles_;
     return 1;
   }
-  uint8_t CLCloseDatabase(CLDBHANDLE) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    --open_handles_;
-    return 1;
-  }
+  uint8_t CLCloseDatabase(CLDBHANDLE) override { return 1; }
   uint8_t CLGetDataByType(CLDBHANDLE, uint32_t id, uint32_t, uint32_t size, void* buffer) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (failing_.count(Op::kGet)) return 0;
     auto it = store_.find(id);
     if (it == store_.end() || it->second.size() > size || buffer == nullptr) return 0;
     std::memset(buffer, 0, size);
@@ -389,7 +376,6 @@ class InMemorySupportLibrary : public ISupportLibrary {
   std::u16string root_dir_ = (std::filesystem::temp_directory_path() / "agroot/").u16string();  // never made
   std::string asset_tag_;
   uint8_t asset_tag_changed_ = 0;
-  int open_handles_ = 0;
   uint32_t reg_status_[2] = {0, 0};
   uint32_t connection_status_ = 0;
   uint64_t last_connected_ = 0;

@@ -38,15 +38,6 @@ class LogCapture {
     return false;
   }
 
-  // True when a record of `routine` contains `text`.
-  bool ContainsFrom(const std::string& routine, const std::string& text) const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (const auto& r : records_) {
-      if (r.routine == routine && r.message.find(text) != std::string::npos) return true;
-    }
-    return false;
-  }
-
   // Number of records whose message contains `text`.
   size_t Count(const std::string& text) const {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -55,15 +46,6 @@ class LogCapture {
       if (r.message.find(text) != std::string::npos) ++n;
     }
     return n;
-  }
-
-  // Level of the first record containing `text`, 0 when there is none.
-  uint32_t LevelOf(const std::string& text) const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (const auto& r : records_) {
-      if (r.message.find(text) != std::string::npos) return r.level;
-    }
-    return 0;
   }
 
   std::vector<CapturedLogRecord> Records() const {

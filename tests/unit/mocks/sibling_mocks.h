@@ -1,5 +1,6 @@
-// GoogleMock classes for every sibling-library interface the core reaches
-// through Siblings(), and for the objects those libraries hand out
+// GoogleMock classes for the sibling-library interfaces the core reaches
+// through Siblings() (the support library has an in-memory stand-in,
+// fake_support_library.h), and for the objects those libraries hand out
 // (message generator, parser, response generator, RP client).
 //
 // The library objects have protected destructors (callers give them back to
@@ -13,73 +14,6 @@
 #include <gmock/gmock.h>
 
 #include "core/siblings/siblings.h"
-
-class MockSupportLibrary : public ISupportLibrary {
- public:
-  MOCK_METHOD(uint8_t, CLOpenDatabase, (CLDBHANDLE * phDb), (override));
-  MOCK_METHOD(uint8_t, CLCloseDatabase, (CLDBHANDLE hDb), (override));
-  MOCK_METHOD(uint8_t, CLGetDataByType, (CLDBHANDLE hDb, uint32_t id, uint32_t type, uint32_t size, void* buffer),
-              (override));
-  MOCK_METHOD(uint8_t, CLSetDataByType,
-              (CLDBHANDLE hDb, uint32_t id, uint32_t type, uint32_t size, const void* buffer), (override));
-  MOCK_METHOD(uint8_t, CLDeleteDataById, (CLDBHANDLE hDb, uint32_t id), (override));
-  MOCK_METHOD(uint8_t, CLSetPendingCommand,
-              (CLDBHANDLE hDb, uint32_t list, uint32_t type, uint32_t size, const void* record), (override));
-  MOCK_METHOD(uint8_t, CLGetPendingTasksUpTo, (CLDBHANDLE hDb, uint32_t dwMaxCount, CLPendingTaskList** ppList),
-              (override));
-  MOCK_METHOD(uint8_t, CLFreePendingTasks, (CLPendingTaskList * pList), (override));
-  MOCK_METHOD(uint8_t, CLCompletePendingTask, (CLDBHANDLE hDb, uint64_t recordId), (override));
-  MOCK_METHOD(uint8_t, CLReturnPendingTask, (CLDBHANDLE hDb, uint64_t recordId), (override));
-  MOCK_METHOD(uint8_t, CLSetDataWithLeasedPending,
-              (CLDBHANDLE hDb, uint32_t id, uint32_t type, uint32_t size, const void* buffer, uint32_t list,
-               uint32_t recordSize, const void* record, uint64_t* pRecordId),
-              (override));
-  MOCK_METHOD(uint8_t, CLUpdatePendingTask, (CLDBHANDLE hDb, uint64_t recordId, uint32_t size, const void* record),
-              (override));
-  MOCK_METHOD(uint8_t, CLGetDataByEvtID, (CLDBHANDLE hDb, uint32_t eventId, int32_t* pFrequency, int64_t* pLastSync),
-              (override));
-  MOCK_METHOD(uint8_t, CLAddEventLastSync, (CLDBHANDLE hDb, uint32_t eventId, int32_t frequency, int64_t lastSync),
-              (override));
-
-  MOCK_METHOD(uint8_t, GetClientGUID, (char* buffer, uint32_t size), (override));
-  MOCK_METHOD(uint8_t, SetClientGUID, (const char* guid), (override));
-  MOCK_METHOD(uint8_t, GetClientGUIDText, (char* buffer, uint32_t size), (override));
-  MOCK_METHOD(uint8_t, GetClientUDI, (char* buffer, uint32_t size), (override));
-  MOCK_METHOD(uint8_t, SetClientUDI, (const char* udi), (override));
-  MOCK_METHOD(uint8_t, EncryptTenantId, (const char* tenantId, char* buffer, uint32_t size), (override));
-  MOCK_METHOD(uint8_t, GetProductIDForXUA, (char* buffer, uint32_t size), (override));
-
-  MOCK_METHOD(uint8_t, GetClientAgentRootDir, (char16_t * buffer, uint32_t sizeUnits), (override));
-  MOCK_METHOD(uint8_t, GetClientAgentConfigDir, (char16_t * buffer, uint32_t sizeUnits), (override));
-  MOCK_METHOD(uint8_t, GetClientAgentTempDir, (char16_t * buffer, uint32_t sizeUnits), (override));
-  MOCK_METHOD(uint8_t, GetModulePathW, (char16_t * buffer, uint32_t sizeUnits), (override));
-
-  MOCK_METHOD(uint8_t, WriteProxySettings, (const AgProxySettings* settings), (override));
-
-  MOCK_METHOD(uint32_t, GetClientAgentGlobalInfoFromINI,
-              (uint32_t reserved, const char16_t* section, uint32_t size, void* record), (override));
-  MOCK_METHOD(uint32_t, SetClientAgentGlobalInfoToINI,
-              (uint32_t reserved, const char16_t* section, uint32_t size, const void* record), (override));
-  MOCK_METHOD(uint8_t, GetUpgrdCmdInfoFromINI, (uint32_t which, AgUpgradeCmdRecord* record), (override));
-  MOCK_METHOD(uint8_t, SetUpgrdCmdInfoToINI, (uint32_t which, const AgUpgradeCmdRecord* record), (override));
-  MOCK_METHOD(uint8_t, GetClientUpgradeType, (uint32_t * type), (override));
-  MOCK_METHOD(uint8_t, SetClientUpgradeType, (uint32_t type), (override));
-  MOCK_METHOD(uint8_t, SetClientAutoUpgrade, (uint32_t consent), (override));
-  MOCK_METHOD(uint8_t, GetAVUpgradeStatus, (uint32_t * status), (override));
-
-  MOCK_METHOD(uint8_t, GetClientRegStatus, (uint32_t * status, uint8_t relay), (override));
-  MOCK_METHOD(uint8_t, SetClientRegStatus, (uint32_t status, uint8_t relay), (override));
-  MOCK_METHOD(uint8_t, GetClientConnectionStatus, (uint32_t * state), (override));
-  MOCK_METHOD(uint8_t, SetLastConnectedTime, (uint64_t secondsSince1970), (override));
-
-  MOCK_METHOD(uint8_t, GetPTPStatus, (uint8_t * enabled), (override));
-  MOCK_METHOD(uint8_t, GetIsWebServerInstalled, (uint8_t * installed), (override));
-  MOCK_METHOD(uint8_t, GetgetURLReducedClientHBMaxCount, (uint32_t * value), (override));
-  MOCK_METHOD(uint8_t, GetgetURLReducedClientHBValue, (uint32_t * value), (override));
-  MOCK_METHOD(uint8_t, GetAVDownloadUrlSrc, (uint32_t * value), (override));
-  MOCK_METHOD(uint8_t, GetOrSetAssetTagName, (char* buffer, uint32_t size, uint8_t* flag, uint32_t mode),
-              (override));
-};
 
 class MockMessageGeneratorLibrary : public IMessageGeneratorLibrary {
  public:
