@@ -4,8 +4,7 @@
 // acknowledgement, and a manual clock.
 //
 // Command texts understood by the parser stand-in: "<id>" parses to that
-// command id, "<id>:ack" additionally asks for an acknowledgement payload
-// (kind 4), and a text starting with "bad" is refused by OpenMsg.
+// command id, and a text starting with "bad" is refused by OpenMsg.
 #pragma once
 
 #include <gmock/gmock.h>
@@ -13,6 +12,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <deque>
 #include <mutex>
 #include <set>
 #include <string>
@@ -32,7 +32,6 @@ class FakeCommandParser final : public ICSPMsgParser {
   uint8_t ParseRequestMsg(CSPRequest** request) override {
     auto* parsed = new CSPRequest{};
     parsed->commandId = static_cast<uint32_t>(std::strtoul(text_.c_str(), nullptr, 10));
-    parsed->kind = text_.find(":ack") != std::string::npos ? kCSPRequestKindAckPayload : 0;
     *request = parsed;
     return 1;
   }
@@ -81,22 +80,16 @@ class HeartbeatEnv : public MessagingEnv {
     using ::testing::_;
     using ::testing::Invoke;
     ON_CALL(respGen, CreateResponse(::testing::Matcher<const CSPRequest*>(_), _))
-        .WillByDefault(Invoke([this](const CSPRequest* request, CAResponse* response) {
+        .WillByDefault(Invoke([this](const CSPRequest* request, CAResponse*) {
           std::lock_guard<std::mutex> lock(mutex_);
           processed_.push_back(request->commandId);
-          if (failing_.count(request->commandId) != 0) return uint8_t{0};
-          if (request->kind == kCSPRequestKindAckPayload) {
-            ackRecord_.pszText = ackPayload_.data();
-            response->kind = kCAResponseKindAckPayload;
-            response->record = &ackRecord_;
-          }
-          return uint8_t{1};
+          return static_cast<uint8_t>(failing_.count(request->commandId) == 0 ? 1 : 0);
         }));
     ON_CALL(rpClient, SendCommandAck(_, _)).WillByDefault(Invoke([this](const CmdAck* ack, ServerResponse** out) {
       std::lock_guard<std::mutex> lock(mutex_);
       acks_.push_back({ack->dwCmdId, ack->szCmdGuid, ack->dwStatus, ack->byRetry, ack->byLeading,
                        ack->pszAckPayload != nullptr ? ack->pszAckPayload : ""});
-      *out = nullptr;
+      *out = ackReply_;
       return ackResult_;
     }));
   }
@@ -105,9 +98,11 @@ class HeartbeatEnv : public MessagingEnv {
     std::lock_guard<std::mutex> lock(mutex_);
     failing_.insert(id);
   }
-  void SetAckResult(uint8_t result) {
+  // What the RP client answers every acknowledgement with.
+  void SetAckResult(uint8_t result, ServerResponse* reply = nullptr) {
     std::lock_guard<std::mutex> lock(mutex_);
     ackResult_ = result;
+    ackReply_ = reply;
   }
   std::vector<uint32_t> Processed() const {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -140,36 +135,26 @@ class HeartbeatEnv : public MessagingEnv {
   std::vector<uint32_t> processed_;
   std::vector<SentAck> acks_;
   uint8_t ackResult_ = 1;
-  std::string ackPayload_ = R"({"result":"done"})";
-  ResponseDetails ackRecord_{};
+  ServerResponse* ackReply_ = nullptr;
   ScopedSiblings parserScope_;
   platform::ScopedClock clockScope_;
 };
 
 // A list of command entries laid out as the RP client hands them out; the
-// texts live in the list.
+// texts live in the list (a deque never moves them).
 class TestCommandList {
  public:
   void Add(const std::string& text, const std::string& guid, uint32_t leading = 0) {
-    commands_.push_back({text, guid, leading});
+    ServerCommandEntry entry{};
+    entry.dwLeading = leading;
+    entry.pszCmdGuid = texts_.emplace_back(guid).data();
+    entry.pszCommandJson = texts_.emplace_back(text).data();
+    entries_.push_back(entry);
   }
-  const ServerCommandEntry* Entries() {
-    entries_.assign(commands_.size(), ServerCommandEntry{});
-    for (size_t i = 0; i < commands_.size(); ++i) {
-      entries_[i].dwLeading = commands_[i].leading;
-      entries_[i].pszCmdGuid = commands_[i].guid.data();
-      entries_[i].pszCommandJson = commands_[i].text.data();
-    }
-    return entries_.data();
-  }
-  uint32_t Count() const { return static_cast<uint32_t>(commands_.size()); }
+  ServerCommandEntry* Entries() { return entries_.data(); }
+  uint32_t Count() const { return static_cast<uint32_t>(entries_.size()); }
 
  private:
-  struct Command {
-    std::string text;
-    std::string guid;
-    uint32_t leading;
-  };
-  std::vector<Command> commands_;
+  std::deque<std::string> texts_;
   std::vector<ServerCommandEntry> entries_;
 };

@@ -6,13 +6,10 @@
 
 #include <gmock/gmock.h>
 
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 
 #include "core/rpclcore/passive_notifications.h"
 #include "core/rpclcore/task_pool.h"
-#include "tests/unit/mocks/gate.h"
 #include "tests/unit/mocks/messaging_env.h"
 
 struct FakeCsClientObject : ICSClient {};
