@@ -114,6 +114,7 @@ class InMemorySupportLibrary : public ISupportLibrary {
   std::optional<AgProxySettings> Proxy() const { return ReadValue(proxy_); }
   void SetPtpEnabled(uint8_t v) { Write(ptp_enabled_, v); }
   void SetWebServerInstalled(uint8_t v) { Write(web_server_installed_, v); }
+  void SetAvDownloadUrlSrc(uint32_t v) { Write(av_download_url_src_, v); }
   void SetReducedHb(uint32_t max_count, uint32_t value) {
     Write(reduced_hb_max_count_, max_count);
     Write(reduced_hb_value_, value);

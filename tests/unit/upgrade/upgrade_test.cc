@@ -1,23 +1,31 @@
 // Upgrade handling: the upgrade data an upgraded agent finds at start (whether
-// it is meant for this version, what it restores and stores), and the upgrade
+// it is meant for this version, what it restores and stores), the upgrade
 // command acknowledgements (which command and status go out, what stays
 // behind after each outcome, and that an upgrade is acknowledged once however
-// many tasks ask for it).
+// many tasks ask for it), and the installation-status thread that turns the
+// installer's and the upgrade tools' events into those tasks.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <future>
 #include <string>
 #include <thread>
 #include <tuple>
 #include <vector>
 
+#include "core/agcore/core_state.h"
 #include "core/casupp/pending_records.h"
 #include "core/casupp/upgrade.h"
+#include "core/cathread/install_status_thread.h"
+#include "core/rpclcore/passive_notifications.h"
+#include "core/rpclcore/task_pool.h"
 #include "core/siblings/client_store.h"
 #include "platform/folders.h"
 #include "platform/ini.h"
+#include "platform/named_event.h"
 #include "platform/utf.h"
 #include "tests/unit/heartbeat/heartbeat_test_env.h"
 #include "tests/unit/mocks/scratch_folder.h"
@@ -263,6 +271,85 @@ TEST_F(UpgradeAckTest, TwoPerformersRacingSendOneAcknowledgement) {
   first.join();
   second.join();
   EXPECT_EQ(env.Acks().size(), 1u) << env.log.Dump();
+}
+
+class InstallStatusThreadTest : public UpgradeTest {
+ protected:
+  InstallStatusThreadTest() {
+    RpResetPassiveNotificationRegistry();
+    env.WriteTenantJson();
+    // The performers wait for their RP client object until the test ends, so
+    // the tasks the thread queues stay in the queue for the test to read.
+    ON_CALL(env.transport, CreateCSClientObject(_, _)).WillByDefault(Invoke([this](ICSClient**, uint32_t*) {
+      held_.wait();
+      return uint8_t{0};
+    }));
+    StartRpTaskPerformerThreadPool();
+    GetCoreState().cleanupEvent = platform::Event::Create(platform::Event::Reset::kManual, false);
+  }
+  ~InstallStatusThreadTest() override {
+    GetCoreState().cleanupEvent->Set();
+    if (thread_.joinable()) thread_.join();
+    release_.set_value();
+    StopRpTaskPerformerThreadPool();
+    GetCoreState().cleanupEvent.reset();
+    RpResetPassiveNotificationRegistry();
+  }
+
+  // Starts the thread and answers the tasks it queued once it waits again after one signal.
+  std::vector<TaskEntry> QueuedByOneSignal() {
+    thread_ = std::thread([this] { CaAvInstallStatusThread(&param_); });
+    for (int i = 0; i < 2000 && env.log.Count("Waiting for either event...") < 2; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    std::vector<TaskEntry> tasks;
+    for (TaskEntry entry{}; GetRpTaskQueue()->tryRemove(&entry);) tasks.push_back(entry);
+    return tasks;
+  }
+
+  std::promise<void> release_;
+  std::shared_future<void> held_ = release_.get_future().share();
+  CaCoreParam param_{};
+  std::thread thread_;
+};
+
+struct SignalCase {
+  const char* name;
+  const char* event;
+  uint32_t urlSource;
+  std::vector<TaskEntry> tasks;
+};
+
+class InstallStatusThreadSignal : public InstallStatusThreadTest, public ::testing::WithParamInterface<SignalCase> {};
+
+// An installer's event set three times before the thread has created it is one task.
+TEST_P(InstallStatusThreadSignal, EachEventBecomesItsTaskOnce) {
+  const SignalCase& c = GetParam();
+  env.support.SetAvDownloadUrlSrc(c.urlSource);
+  auto installer = platform::NamedEvent::CreateOrOpen(c.event, true, false, nullptr);
+  ASSERT_NE(installer, nullptr);
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(installer->Set());
+  EXPECT_EQ(QueuedByOneSignal(), c.tasks) << env.log.Dump();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Events, InstallStatusThreadSignal,
+    ::testing::Values(SignalCase{"InstallationStatus", "Global\\VXAV_Installation_Status", 0, {{8, 114}}},
+                      SignalCase{"DownloadStatusFromTheUnifiedAgent", "Global\\VXAV_Download_Status", 2, {{10, 130}}},
+                      SignalCase{"DownloadStatusFromElsewhere", "Global\\VXAV_Download_Status", 1, {}},
+                      SignalCase{"SpUpgrade", "Global\\VX_Sp_Upgrd_Status", 0, {{116, 0}}},
+                      SignalCase{"UpUpgrade", "Global\\VX_Up_Upgrd_Status", 0, {{120, 0}}},
+                      SignalCase{"DownloadFailed", "Global\\VXAV_Download_Failed", 0, {{13, 134}}},
+                      SignalCase{"DownloadInfo", "Global\\VXAV_Download_Info", 0, {{10, 130}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The upgraded agent's start-up signals the UP event before the thread has
+// created it; with nobody holding it the signal is lost, yet the
+// acknowledgement is queued once the thread has its events.
+TEST_F(InstallStatusThreadTest, UpgradeAcknowledgementWhoseSignalFoundNoHolderIsQueued) {
+  env.LeaveUpgradeData(UpgradeData{}, kCmdGuid);
+  ASSERT_TRUE(HandleUpgradationScenario());
+  EXPECT_EQ(QueuedByOneSignal(), (std::vector<TaskEntry>{{120, 0}})) << env.log.Dump();
 }
 
 }  // namespace
