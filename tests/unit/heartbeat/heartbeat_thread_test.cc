@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "core/rpclcore/heartbeat_state.h"
@@ -18,8 +21,10 @@
 namespace {
 
 using ::testing::_;
+using ::testing::DoAll;
 using ::testing::Invoke;
 using ::testing::Return;
+using ::testing::SetArgPointee;
 
 class HeartbeatThreadTest : public ::testing::Test {
  protected:
@@ -55,6 +60,34 @@ TEST_F(HeartbeatThreadTest, StopDuringTheInitialisationRetryEndsTheOneThreadWith
   EXPECT_FALSE(IsHeartbeatThreadRunning());
   EXPECT_FALSE(SetServerForceSyncEvent());
   EXPECT_TRUE(StopClientHeartBeatThread(&env_.rpClient));
+}
+
+// A stop while the skip step acknowledges a flood of repeats ends the step
+// at the next command: nothing more is acknowledged or carried out, and the
+// thread leaves without working through the rest of the answer.
+TEST_F(HeartbeatThreadTest, StopDuringTheSkipStepEndsItAtTheNextCommand) {
+  TestCommandList commands;
+  for (int i = 0; i < 10; ++i) commands.Add("12", "g" + std::to_string(i));
+  heartbeat_.response.pCommands = const_cast<ServerCommandEntry*>(commands.Entries());
+  heartbeat_.response.dwCommandCount = commands.Count();
+  TestServerResponse registration{true};
+  ON_CALL(env_.rpClient, InitCSClient(_)).WillByDefault(Return(1));
+  EXPECT_CALL(env_.rpClient, Register(_, _)).WillOnce(DoAll(SetArgPointee<1>(&registration.response), Return(1)));
+  std::atomic<int> skipAcks{0};
+  ON_CALL(env_.rpClient, SendCommandAck(_, _)).WillByDefault(Invoke([&](const CmdAck*, ServerResponse** out) {
+    *out = nullptr;
+    ++skipAcks;
+    // The stop arrives while this acknowledgement is on its way.
+    while (!HeartbeatStopRequested()) std::this_thread::yield();
+    return uint8_t{1};
+  }));
+  ASSERT_TRUE(StartClientHeartBeatThread(&env_.rpClient));
+  while (skipAcks == 0) std::this_thread::yield();
+  EXPECT_TRUE(StopClientHeartBeatThread(&env_.rpClient));
+  EXPECT_EQ(skipAcks.load(), 1);
+  EXPECT_TRUE(env_.Processed().empty());
+  heartbeat_.response.pCommands = nullptr;
+  heartbeat_.response.dwCommandCount = 0;
 }
 
 class PassiveBitsTest : public HeartbeatThreadTest {
