@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <future>
 #include <string>
@@ -27,6 +26,7 @@
 #include "platform/ini.h"
 #include "platform/named_event.h"
 #include "platform/utf.h"
+#include "tests/unit/heartbeat/gate_clock.h"
 #include "tests/unit/heartbeat/heartbeat_test_env.h"
 #include "tests/unit/mocks/scratch_folder.h"
 
@@ -299,14 +299,14 @@ class InstallStatusThreadTest : public UpgradeTest {
   // Starts the thread and answers the tasks it queued once it waits again after one signal.
   std::vector<TaskEntry> QueuedByOneSignal() {
     thread_ = std::thread([this] { CaAvInstallStatusThread(&param_); });
-    for (int i = 0; i < 2000 && env.log.Count("Waiting for either event...") < 2; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    EXPECT_TRUE(clock_.AwaitWaits(2));
     std::vector<TaskEntry> tasks;
     for (TaskEntry entry{}; GetRpTaskQueue()->tryRemove(&entry);) tasks.push_back(entry);
     return tasks;
   }
 
+  GateClock clock_;
+  platform::ScopedClock clockScope_{&clock_};
   std::promise<void> release_;
   std::shared_future<void> held_ = release_.get_future().share();
   CaCoreParam param_{};
